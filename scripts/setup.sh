@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing need,
+# only those that are missing.
+set -euo pipefail
+
+packages=(
+    cmake g++ make            # build
+    qt6-base-dev              # Qt 6 Core, Widgets, Test
+    xvfb xauth xdotool        # the program under a virtual display
+    fonts-liberation          # faces metric-compatible with the designed ones
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: missing Debian packages: ${missing[*]}" >&2
+    echo "setup: install them as root: apt-get install ${missing[*]}" >&2
+    exit 1
+fi
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "BackwardIni.h"
+
+#include <QString>
+
+// The settings file's fixed path, as the messages show it.
+inline constexpr char kSettingsDisplayPath[] = "C:\\QEL\\Roboter\\Init\\Backward.ini";
+
+// Where that path is on this host. Without drive letters, C: stands for the
+// folder in TAVRIN_DRIVE_C (default /mnt/c, as under WSL).
+QString settingsFilePath();
+
+// Clears the read-only state, as every load and save does first. Fails when
+// the file is missing or cannot be changed.
+bool makeWritable(const QString &path, QString *reason = nullptr);
+
+// Reads the file into `settings`, starting from the values it holds. Returns
+// false when the load failed and stopped early; what was read before the
+// failure stays. The comment block is replaced only once the file is open.
+bool loadSettingsFile(const QString &path, Settings &settings);
+
+// Replaces the existing file with the written layout, atomically, so that it
+// is always either the old or the new file. Never creates the file.
+bool writeSettingsFile(const QString &path, const Settings &settings, QString *reason = nullptr);

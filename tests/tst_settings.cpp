@@ -1,0 +1,345 @@
+#include "BackwardIni.h"
+#include "SettingsFile.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/resource.h>
+#include <csignal>
+
+Q_DECLARE_METATYPE(Settings)
+
+namespace {
+
+using Assignments = std::initializer_list<std::pair<FieldId, QByteArray>>;
+
+Settings initialWith(Assignments changes, QByteArray comments = {})
+{
+    Settings s = Settings::initial();
+    for (const auto &[field, value] : changes)
+        s[field] = value;
+    s.leadingComments = comments;
+    return s;
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+const QByteArray kInitialFile = "\r\n\r\n[TRACE]\r\nENABLE = FALSE\r\nFINISHED_SUB = SKIP\r\n"
+                                "MOVEMENTS = 30\r\nCYCFLAGS = 5\r\n\r\n[OFC]\r\nSET_TO_FALSE = FALSE\r\n"
+                                "TRACE = AT_LEAVING\r\nRESTORE = AT_BWD\r\n\r\n[SCAN]\r\nENABLE = FALSE\r\n"
+                                "\r\n[GENERAL]\r\nBACKWARDSTART = FALSE\r\nIMPLICIT_BCO = FALSE\r\n"
+                                "QUIT_M_TRACE_SCAN = FALSE\r\n\r\n[ENDSECTION]\r\n";
+
+} // namespace
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void lineValue_data();
+    void lineValue();
+    void normalize_data();
+    void normalize();
+    void load_data();
+    void load();
+    void loadFailsWithoutFile_data();
+    void loadFailsWithoutFile();
+    void loadMakesFileWritable();
+    void loadSurvivesBadBytes_data();
+    void loadSurvivesBadBytes();
+    void writtenLayout_data();
+    void writtenLayout();
+    void writeLoadWriteIsIdentical();
+    void writeNeverCreatesFile();
+    void writeOverwritesReadOnlyFile();
+    void failedWriteLeavesOldFileWhole();
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString &name = QStringLiteral("Backward.ini")) const { return m_dir.filePath(name); }
+};
+
+void TestSettings::lineValue_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QByteArray>("value");
+    QTest::newRow("blanks around =") << QByteArray("ENABLE = TRUE") << QByteArray("TRUE");
+    QTest::newRow("no blanks") << QByteArray("ENABLE=TRUE") << QByteArray("TRUE");
+    QTest::newRow("cut at first blank") << QByteArray("MOVEMENTS = 12 ; NOTE") << QByteArray("12");
+    QTest::newRow("many blanks") << QByteArray("MOVEMENTS =    45   ; TRACED MOVES") << QByteArray("45");
+    QTest::newRow("no =") << QByteArray("QUIT_M_TRACE_SCAN") << QByteArray();
+    QTest::newRow("nothing after =") << QByteArray("MOVEMENTS =") << QByteArray();
+    QTest::newRow("first = counts") << QByteArray("A = B=C D") << QByteArray("B=C");
+    QTest::newRow("tab is no blank") << QByteArray("A =\tX Y") << QByteArray("\tX");
+    QTest::newRow("semicolon glued") << QByteArray("ENABLE = TRUE;X") << QByteArray("TRUE;X");
+}
+
+void TestSettings::lineValue()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, value);
+    QCOMPARE(GetLineValue(line), value);
+}
+
+void TestSettings::normalize_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QByteArray>("normalized");
+    QTest::newRow("ascii") << QByteArray("  enable = true  ") << QByteArray("ENABLE = TRUE");
+    QTest::newRow("tab stays") << QByteArray("\tenable ") << QByteArray("\tENABLE");
+    QTest::newRow("cp1252 letters") << QByteArray("caf\xe9 \xff \x9a\x9c\x9e \xf7")
+                                    << QByteArray("CAF\xc9 \x9f \x8a\x8c\x8e \xf7");
+    QTest::newRow("other bytes stay") << QByteArray("\x01\x7f\xdf\x80", 4) << QByteArray("\x01\x7f\xdf\x80", 4);
+}
+
+void TestSettings::normalize()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, normalized);
+    QCOMPARE(normalizeLine(line), normalized);
+}
+
+void TestSettings::load_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<Settings>("expected");
+
+    const Settings initial = Settings::initial();
+    QTest::newRow("empty file") << QByteArray() << true << initial;
+    QTest::newRow("lower case") << QByteArray("[trace]\r\n  enable = true\r\n") << true
+                                << initialWith({{FieldId::T_Check_Enable, "TRUE"}});
+    QTest::newRow("comments before first section only")
+        << QByteArray("; my note\r\n;second\r\n[TRACE]\r\n; inside\r\n[SCAN]\r\n;later\r\n") << true
+        << initialWith({}, "; MY NOTE\r\n;SECOND\r\n");
+    QTest::newRow("only comments") << QByteArray(";a\r\n\r\n;b") << true << initialWith({}, ";A\r\n;B\r\n");
+    QTest::newRow("key in wrong section") << QByteArray("[SCAN]\r\nMOVEMENTS = 12\r\n") << true << initial;
+    QTest::newRow("key before any section") << QByteArray("ENABLE = TRUE\r\n[GENERAL]\r\n") << true << initial;
+    QTest::newRow("enable per section")
+        << QByteArray("[SCAN]\r\nENABLE = TRUE\r\n[TRACE]\r\nENABLE = FALSE\r\n") << true
+        << initialWith({{FieldId::S_Check_Enable, "TRUE"}});
+    QTest::newRow("after endsection") << QByteArray("[GENERAL]\r\n[ENDSECTION]\r\nIMPLICIT_BCO = TRUE\r\n")
+                                      << true << initialWith({{FieldId::G_Check_ImplicitBCO, "TRUE"}});
+    QTest::newRow("unknown header keeps section") << QByteArray("[TRACE]\r\n[FOO]\r\nCYCFLAGS=7\r\n") << true
+                                                  << initialWith({{FieldId::T_Text_Cycflags, "7"}});
+    QTest::newRow("tab indent not recognised")
+        << QByteArray("[TRACE]\r\n\tENABLE = TRUE\r\n\t[SCAN]\r\nMOVEMENTS = 9\r\n") << true
+        << initialWith({{FieldId::T_Text_Movements, "9"}});
+    QTest::newRow("space indent recognised") << QByteArray("   [SCAN]\r\n   ENABLE = TRUE   \r\n") << true
+                                             << initialWith({{FieldId::S_Check_Enable, "TRUE"}});
+    QTest::newRow("glued comment clears")
+        << QByteArray("[TRACE]\r\nENABLE = TRUE\r\nENABLE = TRUE;X\r\n") << true << initial;
+    QTest::newRow("comment after blank") << QByteArray("[TRACE]\r\nENABLE = TRUE ;X\r\n") << true
+                                         << initialWith({{FieldId::T_Check_Enable, "TRUE"}});
+    QTest::newRow("switch 1 clears") << QByteArray("[OFC]\r\nSET_TO_FALSE = 1\r\n") << true << initial;
+    QTest::newRow("key prefix counts") << QByteArray("[TRACE]\r\nENABLED_X = TRUE\r\n") << true
+                                       << initialWith({{FieldId::T_Check_Enable, "TRUE"}});
+    QTest::newRow("no = clears and empties")
+        << QByteArray("[GENERAL]\r\nQUIT_M_TRACE_SCAN = TRUE\r\nQUIT_M_TRACE_SCAN\r\n[TRACE]\r\nMOVEMENTS\r\n")
+        << true << initialWith({{FieldId::T_Text_Movements, ""}});
+    QTest::newRow("later line wins, two sections")
+        << QByteArray("[TRACE]\r\nMOVEMENTS = 1\r\nCYCFLAGS = 2\r\n[TRACE]\r\nMOVEMENTS = 3\r\n") << true
+        << initialWith({{FieldId::T_Text_Movements, "3"}, {FieldId::T_Text_Cycflags, "2"}});
+    QTest::newRow("count kept unchecked") << QByteArray("[TRACE]\r\nCYCFLAGS = 99x\r\n") << true
+                                          << initialWith({{FieldId::T_Text_Cycflags, "99X"}});
+    QTest::newRow("options") << QByteArray("[OFC]\r\ntrace = no_trace\r\nRESTORE=AT_FWD\r\n[TRACE]\r\nFINISHED_SUB = STOP")
+                             << true
+                             << initialWith({{FieldId::O_Combo_Trace, "NO_TRACE"},
+                                             {FieldId::O_Combo_Restore, "AT_FWD"},
+                                             {FieldId::T_Combo_FinishedSub, "STOP"}});
+    QTest::newRow("option not in list stops the load")
+        << QByteArray("[OFC]\r\nSET_TO_FALSE = TRUE\r\nRESTORE = AT_BWDX\r\n[SCAN]\r\nENABLE = TRUE\r\n") << false
+        << initialWith({{FieldId::O_Check_SetToFalse, "TRUE"}});
+    QByteArray withBadTrace = kInitialFile;
+    withBadTrace.replace("ENABLE = FALSE", "ENABLE = TRUE")
+        .replace("MOVEMENTS = 30", "MOVEMENTS = 12")
+        .replace("STOP", "SKIP")
+        .replace("SET_TO_FALSE = FALSE", "SET_TO_FALSE = TRUE")
+        .replace("TRACE = AT_LEAVING", "TRACE = AT_BWDSTART")
+        .replace("AT_BWD\r\n", "AT_FWD\r\n");
+    QTest::newRow("failure keeps what came before")
+        << withBadTrace << false
+        << initialWith({{FieldId::T_Check_Enable, "TRUE"},
+                        {FieldId::T_Text_Movements, "12"},
+                        {FieldId::O_Check_SetToFalse, "TRUE"}});
+    // Unix and old Mac line ends both separate lines.
+    QTest::newRow("LF line ends") << QByteArray(";c\n[TRACE]\nENABLE = TRUE\nCYCFLAGS = 3\n") << true
+                                  << initialWith({{FieldId::T_Check_Enable, "TRUE"},
+                                                  {FieldId::T_Text_Cycflags, "3"}},
+                                                 ";C\r\n");
+    QTest::newRow("CR line ends") << QByteArray("[SCAN]\rENABLE = TRUE") << true
+                                  << initialWith({{FieldId::S_Check_Enable, "TRUE"}});
+    QTest::newRow("mixed line ends") << QByteArray("[TRACE]\r\n\r\rMOVEMENTS=1\n\nCYCFLAGS=2\n\r") << true
+                                     << initialWith({{FieldId::T_Text_Movements, "1"},
+                                                     {FieldId::T_Text_Cycflags, "2"}});
+    QTest::newRow("NUL inside value") << QByteArray("[TRACE]\r\nENABLE = TRUE\0\r\nCYCFLAGS=4\0", 36) << true
+                                      << initialWith({{FieldId::T_Text_Cycflags, QByteArray("4\0", 2)}});
+    QTest::newRow("byte-order mark hides first header")
+        << QByteArray("\xef\xbb\xbf[TRACE]\r\nENABLE = TRUE\r\n[SCAN]\r\nENABLE = TRUE\r\n") << true
+        << initialWith({{FieldId::S_Check_Enable, "TRUE"}});
+}
+
+void TestSettings::load()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, ok);
+    QFETCH(Settings, expected);
+    QVERIFY(writeBytes(path(), content));
+    Settings loaded = Settings::initial();
+    loaded.leadingComments = "; FROM BEFORE\r\n";
+    QCOMPARE(loadSettingsFile(path(), loaded), ok);
+    QCOMPARE(renderSettings(loaded), renderSettings(expected));
+}
+
+void TestSettings::loadFailsWithoutFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("missing") << QStringLiteral("missing.ini");
+    QTest::newRow("missing folder") << QStringLiteral("nofolder/Backward.ini");
+    QTest::newRow("directory") << QString();
+    QTest::newRow("dangling link") << QStringLiteral("dangling.ini");
+}
+
+void TestSettings::loadFailsWithoutFile()
+{
+    QFETCH(QString, name);
+    QFile::link(path(QStringLiteral("nowhere")), path(QStringLiteral("dangling.ini")));
+    Settings loaded = initialWith({{FieldId::T_Text_Movements, "7"}}, "; KEPT\r\n");
+    const Settings before = loaded;
+    QVERIFY(!loadSettingsFile(name.isNull() ? m_dir.path() : path(name), loaded));
+    QCOMPARE(renderSettings(loaded), renderSettings(before));
+    QVERIFY(!QFile::exists(path(QStringLiteral("missing.ini"))));
+}
+
+void TestSettings::loadMakesFileWritable()
+{
+    QVERIFY(writeBytes(path(), "[TRACE]\r\nENABLE = TRUE\r\n"));
+    QFile::setPermissions(path(), QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+    Settings loaded = Settings::initial();
+    QVERIFY(loadSettingsFile(path(), loaded));
+    QCOMPARE(loaded[FieldId::T_Check_Enable], QByteArray("TRUE"));
+    QVERIFY(QFile::permissions(path()) & QFileDevice::WriteOwner);
+}
+
+void TestSettings::loadSurvivesBadBytes_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QByteArray junk(10 * 1024 * 1024, '\0');
+    for (qsizetype i = 0; i < junk.size(); ++i)
+        junk[i] = char((i * 7919 + i / 97) % 256);
+    QTest::newRow("10 MB junk") << junk;
+    QTest::newRow("1 MB line") << "[TRACE]\r\nMOVEMENTS = " + QByteArray(1024 * 1024, '9');
+    QTest::newRow("NUL bytes") << QByteArray(4096, '\0');
+    QTest::newRow("only line ends") << QByteArray(100000, '\n');
+}
+
+void TestSettings::loadSurvivesBadBytes()
+{
+    QFETCH(QByteArray, content);
+    QVERIFY(writeBytes(path(), content));
+    Settings loaded = Settings::initial();
+    loadSettingsFile(path(), loaded); // outcome depends on the bytes; it must just return
+    QVERIFY(loaded.leadingComments.size() <= content.size() * 2);
+}
+
+void TestSettings::writtenLayout_data()
+{
+    QTest::addColumn<Settings>("settings");
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("initial") << Settings::initial() << kInitialFile;
+    QByteArray commented = kInitialFile;
+    commented.prepend("; A\r\n; B\r\n");
+    QTest::newRow("comments") << initialWith({}, "; A\r\n; B\r\n") << commented;
+    QByteArray emptyCount = kInitialFile;
+    emptyCount.replace("MOVEMENTS = 30\r\n", "MOVEMENTS = \r\n");
+    QTest::newRow("empty count") << initialWith({{FieldId::T_Text_Movements, ""}}) << emptyCount;
+    QByteArray switched = kInitialFile;
+    switched.replace("QUIT_M_TRACE_SCAN = FALSE", "QUIT_M_TRACE_SCAN = TRUE").replace("AT_BWD", "AT_FWD");
+    QTest::newRow("values") << initialWith({{FieldId::G_CheckQuitMess, "TRUE"},
+                                            {FieldId::O_Combo_Restore, "AT_FWD"}})
+                            << switched;
+}
+
+void TestSettings::writtenLayout()
+{
+    QFETCH(Settings, settings);
+    QFETCH(QByteArray, file);
+    QVERIFY(writeBytes(path(), "old"));
+    QString reason;
+    QVERIFY2(writeSettingsFile(path(), settings, &reason), qPrintable(reason));
+    QCOMPARE(readBytes(path()), file);
+}
+
+void TestSettings::writeLoadWriteIsIdentical()
+{
+    QVERIFY(writeBytes(path(), "; note one\r\n\t;tabbed\r\n[general]\r\nbackwardstart=true\r\n[trace]\r\n"
+                               "movements = 030\r\nfinished_sub = stop\r\n"));
+    Settings first = Settings::initial();
+    QVERIFY(loadSettingsFile(path(), first));
+    QCOMPARE(first.leadingComments, QByteArray("; NOTE ONE\r\n"));
+    QVERIFY(writeSettingsFile(path(), first));
+    const QByteArray written = readBytes(path());
+
+    Settings second = Settings::initial();
+    QVERIFY(loadSettingsFile(path(), second));
+    QCOMPARE(renderSettings(second), renderSettings(first));
+    QVERIFY(writeSettingsFile(path(), second));
+    QCOMPARE(readBytes(path()), written);
+}
+
+void TestSettings::writeNeverCreatesFile()
+{
+    const QString missing = path(QStringLiteral("absent.ini"));
+    QString reason;
+    QVERIFY(!writeSettingsFile(missing, Settings::initial(), &reason));
+    QVERIFY(!reason.isEmpty());
+    QVERIFY(!QFile::exists(missing));
+}
+
+void TestSettings::writeOverwritesReadOnlyFile()
+{
+    QVERIFY(writeBytes(path(), "old"));
+    QFile::setPermissions(path(), QFileDevice::ReadOwner);
+    QVERIFY(writeSettingsFile(path(), Settings::initial()));
+    QCOMPARE(readBytes(path()), kInitialFile);
+    QVERIFY(QFile::permissions(path()) & QFileDevice::WriteOwner);
+}
+
+void TestSettings::failedWriteLeavesOldFileWhole()
+{
+    const QByteArray old = "[TRACE]\r\nENABLE = TRUE\r\n";
+    QVERIFY(writeBytes(path(), old));
+    Settings big = Settings::initial();
+    big.leadingComments = QByteArray(256 * 1024, ';');
+
+    // The write runs into the file size limit part-way.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    QString reason;
+    const bool written = writeSettingsFile(path(), big, &reason);
+    setrlimit(RLIMIT_FSIZE, &saved);
+
+    QVERIFY(!written);
+    QVERIFY(!reason.isEmpty());
+    QCOMPARE(readBytes(path()), old);
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "tst_settings.moc"
