@@ -5,4 +5,18 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake --preset default
 cmake --build --preset default
-echo "demo: built; the window comes with the editor."
+
+drive=build/demo
+mkdir -p "$drive/QEL/Roboter/Init"
+cp demo/Backward.ini "$drive/QEL/Roboter/Init/Backward.ini"
+
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    echo "demo: there is no display to open the window on (DISPLAY is not set)." >&2
+    echo "demo: run this on a desktop, or under a virtual one: xvfb-run -a bash scripts/demo.sh" >&2
+    exit 1
+fi
+echo "demo: settings file is $drive/QEL/Roboter/Init/Backward.ini"
+echo "demo: change a setting, press Enter or Apply to save; Escape closes the window."
+TAVRIN_DRIVE_C="$PWD/$drive" ./build/tavrin
+echo "demo: the settings file now reads:"
+cat "$drive/QEL/Roboter/Init/Backward.ini"

@@ -1,0 +1,445 @@
+#include "Tavrin.h"
+
+#include "Message.h"
+#include "SettingsFile.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+std::function<void()> Tavrin::endProgram = [] {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(0);
+};
+
+namespace {
+
+// Colours as the controller's tools give them: red in the lowest byte.
+QColor fromBgr(int bgr)
+{
+    return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
+}
+
+const QColor kFocusColour = fromBgr(16711680);  // blue
+const QColor kLeftColour = fromBgr(12632256);   // light grey
+const QColor kHeadingColour = fromBgr(255);     // red
+const QColor kStatusColour = fromBgr(255);
+const char kStatusText[] = "SAVEING BACKWARD.INI ...";
+constexpr int kMovementsBound = 60;
+constexpr int kCycflagsBound = 26;
+
+// Layout values are twips; 15 twips make one pixel at 96 dpi.
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+QFont msSansSerif(bool bold = false)
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Liberation Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(8.25);
+    font.setBold(bold);
+    return font;
+}
+
+QFont arial(qreal points, bool underline)
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    font.setBold(true);
+    font.setUnderline(underline);
+    return font;
+}
+
+void setBackground(QWidget *widget, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(widget->backgroundRole(), colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+void setTextColour(QWidget *widget, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget->setPalette(palette);
+}
+
+// The value of a digit string for the comparison with a bound, held as a
+// 16-bit number would be; anything above 32767 counts as above every bound.
+int boundedValue(const QString &digits)
+{
+    int value = 0;
+    for (QChar c : digits)
+        value = qMin(value * 10 + c.digitValue(), 32768);
+    return value;
+}
+
+} // namespace
+
+Tavrin::Tavrin(QWidget *parent)
+    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("Tavrin"));
+    setWindowTitle(QStringLiteral("Edit: Backward.ini"));
+    setFixedSize(393, 340);
+    setFont(msSansSerif());
+    buildControls();
+
+    CheckTimer = new QTimer(this);
+    CheckTimer->setObjectName(QStringLiteral("CheckTimer"));
+    CheckTimer->setInterval(500);
+    connect(CheckTimer, &QTimer::timeout, this, &Tavrin::ApplyEnablingRules);
+    CheckTimer->start();
+
+    FillOptionLists();
+    LoadSettingsFile();
+    ApplyEnablingRules();
+}
+
+Tavrin::~Tavrin() = default;
+
+void Tavrin::buildControls()
+{
+    auto checkBox = [this](const char *name, QRect geometry) {
+        auto *box = new QCheckBox(this);
+        box->setObjectName(QLatin1String(name));
+        box->setGeometry(geometry);
+        return box;
+    };
+    auto textBox = [this](const char *name, QRect geometry) {
+        auto *box = new QLineEdit(this);
+        box->setObjectName(QLatin1String(name));
+        box->setGeometry(geometry);
+        box->setAlignment(Qt::AlignCenter);
+        box->setFont(msSansSerif());
+        return box;
+    };
+    auto comboBox = [this](const char *name, QRect geometry) {
+        auto *box = new QComboBox(this);
+        box->setObjectName(QLatin1String(name));
+        box->setGeometry(geometry);
+        box->setFont(msSansSerif());
+        return box;
+    };
+
+    T_Check_Enable = checkBox("T_Check_Enable", twips(3720, 240, 220, 255));
+    T_Text_Movements = textBox("T_Text_Movements", twips(3720, 600, 375, 285));
+    T_Combo_FinishedSub = comboBox("T_Combo_FinishedSub", twips(3720, 960, 2055, 315));
+    T_Text_Cycflags = textBox("T_Text_Cycflags", twips(3720, 1320, 375, 285));
+    O_Check_SetToFalse = checkBox("O_Check_SetToFalse", twips(3720, 1680, 255, 255));
+    O_Combo_Trace = comboBox("O_Combo_Trace", twips(3720, 2040, 2055, 315));
+    O_Combo_Restore = comboBox("O_Combo_Restore", twips(3720, 2400, 2055, 315));
+    S_Check_Enable = checkBox("S_Check_Enable", twips(3720, 2880, 220, 255));
+    G_Check_Backwardstart = checkBox("G_Check_Backwardstart", twips(3720, 3360, 255, 255));
+    G_Check_ImplicitBCO = checkBox("G_Check_ImplicitBCO", twips(3720, 3720, 255, 255));
+    btnApply = new QPushButton(QStringLiteral("&Apply"), this);
+    btnApply->setObjectName(QStringLiteral("btnApply"));
+    btnApply->setGeometry(twips(4440, 3360, 975, 375));
+    btnApply->setFont(msSansSerif(true));
+    btnApply->setAutoDefault(false);
+    G_CheckQuitMess = checkBox("G_CheckQuitMess", twips(3720, 4080, 255, 255));
+    G_CheckQuitMess->setText(QStringLiteral("Check1"));
+
+    T_Text_Movements->setText(QStringLiteral("30"));
+    T_Text_Cycflags->setText(QStringLiteral("5"));
+    setBackground(T_Check_Enable, kLeftColour);
+    setBackground(S_Check_Enable, kLeftColour);
+
+    const QString traceTip = QStringLiteral("ENABLES TRACE FOR BACKWARD MOTION");
+    const QString scanTip = QStringLiteral("ENABLES SCAN FOR BACKWARD MOTION");
+    const QString movementsTip = QStringLiteral("THE NUMBER OF MOVEMENTS TO BE TRACED (0...60)");
+    const QString cycflagsTip = QStringLiteral("THE NUMBER OF $CYCFLAGS TO BE TRACED (0...26)");
+    T_Check_Enable->setToolTip(traceTip);
+    S_Check_Enable->setToolTip(scanTip);
+    T_Text_Movements->setToolTip(movementsTip);
+    T_Text_Cycflags->setToolTip(cycflagsTip);
+
+    QWidget *tabOrder[] = {T_Check_Enable,   T_Text_Movements, T_Combo_FinishedSub,  T_Text_Cycflags,
+                           O_Check_SetToFalse, O_Combo_Trace,  O_Combo_Restore,      S_Check_Enable,
+                           G_Check_Backwardstart, G_Check_ImplicitBCO, btnApply,     G_CheckQuitMess};
+    for (std::size_t i = 1; i < std::size(tabOrder); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    struct LabelDef {
+        const char *name;
+        const char *caption;
+        QRect geometry;
+        bool heading;
+        QString toolTip;
+    };
+    const LabelDef labels[] = {
+        {"Label1", "TRACE:", twips(120, 120, 930, 285), true, {}},
+        {"T_Enable", "Enable :", twips(1560, 240, 660, 225), false, traceTip},
+        {"T_Movements", "Movements :", twips(1560, 600, 1080, 225), false, movementsTip},
+        {"T_Finished_Sub", "Finished_Sub:", twips(1560, 960, 1185, 225), false,
+         QStringLiteral("REACTION ON FINISHED SUBROUTINES")},
+        {"T_Cycflags", "Cycflags :", twips(1560, 1320, 825, 225), false, cycflagsTip},
+        {"Label3", "OFC:", twips(120, 1680, 600, 285), true, {}},
+        {"O_Set_to_False", "Set_To_False:", twips(1560, 1680, 1200, 225), false, {}},
+        {"O_TraceIt", "Trace:", twips(1560, 2040, 540, 225), false, {}},
+        {"O_RestoreIt", "Restore:", twips(1560, 2400, 720, 225), false, {}},
+        {"Label2", "SCAN:", twips(120, 2880, 780, 285), true, {}},
+        {"S_Enable", "Enable :", twips(1560, 2880, 660, 225), false, scanTip},
+        {"Label6", "GENERAL:", twips(120, 3360, 1275, 285), true, {}},
+        {"G_Backwardst", "Backwardstart:", twips(1560, 3360, 1320, 225), false, {}},
+        {"G_ImplBCO", "Implicit_BCO:", twips(1560, 3720, 1140, 225), false, {}},
+        {"G_QuitMess", "Quit_M_Trace_Scan", twips(1560, 4080, 1815, 255), false, {}},
+    };
+    for (const LabelDef &def : labels) {
+        auto *label = new QLabel(QLatin1String(def.caption), this);
+        label->setObjectName(QLatin1String(def.name));
+        label->setGeometry(def.geometry);
+        label->setFont(def.heading ? arial(12, true) : arial(9, false));
+        label->setToolTip(def.toolTip);
+        if (def.heading)
+            setTextColour(label, kHeadingColour);
+    }
+    Info = new QLabel(this);
+    Info->setObjectName(QStringLiteral("Info"));
+    Info->setGeometry(twips(600, 4680, 4695, 375));
+    Info->setFont(msSansSerif());
+
+    m_fields = {T_Check_Enable,     T_Combo_FinishedSub, T_Text_Movements,      T_Text_Cycflags,
+                O_Check_SetToFalse, O_Combo_Trace,       O_Combo_Restore,       S_Check_Enable,
+                G_Check_Backwardstart, G_Check_ImplicitBCO, G_CheckQuitMess};
+    for (QWidget *field : m_fields)
+        field->installEventFilter(this);
+    btnApply->installEventFilter(this);
+
+    // A change of value from code counts like a click, as the loader relies on.
+    connect(T_Check_Enable, &QCheckBox::toggled, this, &Tavrin::ApplyEnablingRules);
+    connect(S_Check_Enable, &QCheckBox::toggled, this, &Tavrin::ApplyEnablingRules);
+    connect(O_Combo_Trace, &QComboBox::currentTextChanged, this, &Tavrin::ApplyEnablingRules);
+    connect(btnApply, &QPushButton::clicked, this, &Tavrin::Apply);
+}
+
+void Tavrin::ShowCentred()
+{
+    const QRect screenArea = screen()->availableGeometry();
+    move(screenArea.center() - QPoint(width() / 2, height() / 2));
+    T_Check_Enable->setFocus(Qt::OtherFocusReason);
+    show();
+    activateWindow();
+}
+
+void Tavrin::FillOptionLists()
+{
+    for (const KeyDef &def : keyTable()) {
+        if (def.kind != ValueKind::Option)
+            continue;
+        auto *list = static_cast<QComboBox *>(m_fields[std::size_t(def.field)]);
+        for (const QByteArray &item : def.options)
+            list->addItem(QString::fromLatin1(item));
+        list->setCurrentIndex(0);
+    }
+}
+
+Settings Tavrin::fieldValues() const
+{
+    Settings settings;
+    for (const KeyDef &def : keyTable()) {
+        QWidget *control = m_fields[std::size_t(def.field)];
+        switch (def.kind) {
+        case ValueKind::Switch:
+            settings[def.field] = static_cast<QCheckBox *>(control)->isChecked() ? kSwitchOn : kSwitchOff;
+            break;
+        case ValueKind::Option:
+            settings[def.field] = static_cast<QComboBox *>(control)->currentText().toLatin1();
+            break;
+        case ValueKind::Count:
+            settings[def.field] = static_cast<QLineEdit *>(control)->text().toLatin1();
+            break;
+        }
+    }
+    settings.leadingComments = LeadingComments;
+    return settings;
+}
+
+void Tavrin::setFieldValues(const Settings &settings)
+{
+    for (const KeyDef &def : keyTable()) {
+        QWidget *control = m_fields[std::size_t(def.field)];
+        const QString value = QString::fromLatin1(settings[def.field]);
+        switch (def.kind) {
+        case ValueKind::Switch:
+            static_cast<QCheckBox *>(control)->setChecked(settings[def.field] == kSwitchOn);
+            break;
+        case ValueKind::Option: {
+            auto *list = static_cast<QComboBox *>(control);
+            list->setCurrentIndex(list->findText(value, Qt::MatchExactly | Qt::MatchCaseSensitive));
+            break;
+        }
+        case ValueKind::Count:
+            static_cast<QLineEdit *>(control)->setText(value);
+            break;
+        }
+    }
+    LeadingComments = settings.leadingComments;
+}
+
+void Tavrin::LoadSettingsFile()
+{
+    Settings settings = fieldValues();
+    const bool loaded = loadSettingsFile(settingsFilePath(), settings);
+    setFieldValues(settings);
+    if (!loaded)
+        ShowMessage(QStringLiteral("Cant open ") + QLatin1String(kSettingsDisplayPath));
+}
+
+void Tavrin::ApplyEnablingRules()
+{
+    const bool trace = T_Check_Enable->isChecked();
+    for (QWidget *control : {static_cast<QWidget *>(T_Text_Movements), static_cast<QWidget *>(T_Text_Cycflags),
+                             static_cast<QWidget *>(T_Combo_FinishedSub), static_cast<QWidget *>(O_Check_SetToFalse),
+                             static_cast<QWidget *>(O_Combo_Trace), static_cast<QWidget *>(O_Combo_Restore)})
+        control->setEnabled(trace);
+    const bool general = T_Check_Enable->isChecked() || S_Check_Enable->isChecked();
+    for (QCheckBox *box : {G_Check_Backwardstart, G_Check_ImplicitBCO, G_CheckQuitMess})
+        box->setEnabled(general);
+    if (O_Combo_Trace->currentText() == QLatin1String("NO_TRACE"))
+        O_Combo_Restore->setEnabled(false);
+}
+
+void Tavrin::Apply()
+{
+    const QString caption = Info->text();
+    const QColor colour = Info->palette().color(QPalette::WindowText);
+    Info->setText(QLatin1String(kStatusText));
+    setTextColour(Info, kStatusColour);
+    ApplyEnablingRules();
+    // Paint the status text before the write.
+    QCoreApplication::processEvents();
+    SaveSettingsFile();
+    setTextColour(Info, colour);
+    Info->setText(caption);
+}
+
+void Tavrin::SaveSettingsFile()
+{
+    QString reason;
+    if (!writeSettingsFile(settingsFilePath(), fieldValues(), &reason)) {
+        ShowMessage(QStringLiteral("Cant save ") + QLatin1String(kSettingsDisplayPath) + QStringLiteral("\r\n") +
+                    reason);
+    }
+}
+
+void Tavrin::EnterField(QWidget *control)
+{
+    if (auto *box = qobject_cast<QLineEdit *>(control))
+        box->setSelection(0, int(box->text().size()));
+    else if (auto *check = qobject_cast<QCheckBox *>(control))
+        setBackground(check, kFocusColour);
+}
+
+void Tavrin::LeaveField(QWidget *control)
+{
+    if (auto *box = qobject_cast<QLineEdit *>(control)) {
+        box->deselect();
+        KeepDigits(box);
+    } else if (auto *check = qobject_cast<QCheckBox *>(control)) {
+        setBackground(check, kLeftColour);
+    }
+    ApplyEnablingRules();
+}
+
+void Tavrin::KeepDigits(QLineEdit *box)
+{
+    static const QString accepted = QStringLiteral("0123456789");
+    QString digits;
+    for (QChar c : box->text()) {
+        if (accepted.contains(c))
+            digits += c;
+    }
+    box->setText(digits.isEmpty() ? QStringLiteral("1") : digits);
+}
+
+void Tavrin::applyUpperBound(QLineEdit *box)
+{
+    const int bound = box == T_Text_Movements ? kMovementsBound : kCycflagsBound;
+    if (boundedValue(box->text()) > bound)
+        box->setText(QString::number(bound));
+}
+
+void Tavrin::focusGained(QWidget *control)
+{
+    if (control == m_enteredField)
+        return; // back from a popup or another window: still entered
+    if (m_enteredField)
+        focusLost(m_enteredField);
+    m_enteredField = control;
+    EnterField(control);
+}
+
+void Tavrin::focusLost(QWidget *control)
+{
+    if (control != m_enteredField)
+        return;
+    m_enteredField = nullptr;
+    LeaveField(control);
+    if (control == T_Text_Movements || control == T_Text_Cycflags)
+        applyUpperBound(static_cast<QLineEdit *>(control));
+}
+
+bool Tavrin::previewKey(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return false;
+    }
+    if (event->text() == QLatin1String("\r") || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        // A half-typed count must not reach the file; the box keeps the focus.
+        if (auto *box = qobject_cast<QLineEdit *>(focusWidget()); box && m_enteredField == box) {
+            KeepDigits(box);
+            applyUpperBound(box);
+        }
+        Apply();
+    }
+    return false; // the key goes on to the focused control
+}
+
+bool Tavrin::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *control = static_cast<QWidget *>(watched);
+    switch (event->type()) {
+    case QEvent::KeyPress:
+        return previewKey(static_cast<QKeyEvent *>(event));
+    case QEvent::FocusIn:
+        if (control != btnApply && static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason)
+            focusGained(control);
+        break;
+    case QEvent::FocusOut: {
+        // Another window or a popup taking the focus leaves the field entered.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            focusLost(control);
+        break;
+    }
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Tavrin::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    endProgram();
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "BackwardIni.h"
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+
+// The editor window: the eleven settings of Backward.ini, kept consistent
+// while open and written back on Apply.
+class Tavrin : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Creates the controls and runs the window's load: option lists, the
+    // settings file, the enabling rules. A failed load is reported here.
+    explicit Tavrin(QWidget *parent = nullptr);
+    ~Tavrin() override;
+
+    // Shows the window centred on the screen, focus on T_Check_Enable.
+    void ShowCentred();
+
+    void FillOptionLists();
+    void LoadSettingsFile();
+    void ApplyEnablingRules();
+    void Apply();
+    void SaveSettingsFile();
+
+    void EnterField(QWidget *control);
+    void LeaveField(QWidget *control);
+    void KeepDigits(QLineEdit *box);
+
+    // What the window's controls hold, in the settings file's terms.
+    Settings fieldValues() const;
+
+    QByteArray LeadingComments;
+
+    // Ends the program at once when the window is closed, also from inside
+    // a nested event loop, so interrupted work never goes on. Tests replace it.
+    static std::function<void()> endProgram;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void setFieldValues(const Settings &settings);
+    void applyUpperBound(QLineEdit *box);
+    bool previewKey(QKeyEvent *event);
+    void focusGained(QWidget *control);
+    void focusLost(QWidget *control);
+
+    QCheckBox *T_Check_Enable;
+    QLineEdit *T_Text_Movements;
+    QComboBox *T_Combo_FinishedSub;
+    QLineEdit *T_Text_Cycflags;
+    QCheckBox *O_Check_SetToFalse;
+    QComboBox *O_Combo_Trace;
+    QComboBox *O_Combo_Restore;
+    QCheckBox *S_Check_Enable;
+    QCheckBox *G_Check_Backwardstart;
+    QCheckBox *G_Check_ImplicitBCO;
+    QPushButton *btnApply;
+    QCheckBox *G_CheckQuitMess;
+    QLabel *Info;
+    QTimer *CheckTimer;
+
+    // The settings controls by field, in key-table order.
+    std::array<QWidget *, kFieldCount> m_fields{};
+    // The settings control that has been entered and not yet left.
+    QWidget *m_enteredField = nullptr;
+};
