@@ -1,0 +1,10 @@
+#pragma once
+
+#include "TrelkComponent.h"
+
+#include <memory>
+
+// The component that TAVRIN_CONTROLLER names: "accept" (the default),
+// "refuse" or "silent" for the simulated controller. Any other value throws
+// TrelkError naming the accepted ones.
+std::unique_ptr<TrelkComponent> CreateTrelk1();

@@ -1,0 +1,106 @@
+#include "TrelkForm.h"
+
+#include "ComponentChoice.h"
+#include "Message.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <stdexcept>
+
+std::function<void(int)> TrelkForm::sleep = [](int milliseconds) { QThread::msleep(milliseconds); };
+
+static TrelkForm::ComponentFactory &componentFactory()
+{
+    static TrelkForm::ComponentFactory factory;
+    return factory;
+}
+
+void TrelkForm::SetComponentFactory(ComponentFactory factory)
+{
+    componentFactory() = std::move(factory);
+}
+
+TrelkForm::TrelkForm()
+{
+    setObjectName(QStringLiteral("Trelk"));
+}
+
+TrelkForm &TrelkForm::instance()
+{
+    static TrelkForm host;
+    return host;
+}
+
+void TrelkForm::Load()
+{
+    if (m_trelk1)
+        return;
+    std::unique_ptr<TrelkComponent> trelk = componentFactory() ? componentFactory()() : CreateTrelk1();
+    connect(trelk.get(), &TrelkComponent::JobFinished, this, &TrelkForm::onJobFinished);
+    const bool connected = trelk->ConnectClient(QStringLiteral("Load_Tavrin"), QString(), 0);
+    m_trelk1 = std::move(trelk);
+    bConnected = connected;
+}
+
+void TrelkForm::Unload()
+{
+    if (!m_trelk1)
+        return;
+    // The unload is never refused; the component goes whatever it answers.
+    const std::unique_ptr<TrelkComponent> trelk = std::move(m_trelk1);
+    const bool wasConnected = bConnected;
+    bConnected = false;
+    // Its answer is not used, and a client's destructor must not throw.
+    try {
+        if (wasConnected)
+            trelk->DisconnectClient();
+    } catch (const std::exception &) {
+    }
+}
+
+TrelkComponent &TrelkForm::Trelk1()
+{
+    Load();
+    return *m_trelk1;
+}
+
+void TrelkForm::onJobFinished(qint16 nJob, qint32 nStatus)
+{
+    strError.clear();
+    if (nStatus == 0) {
+        bCommandEnded = true;
+        myJob = nJob;
+    } else if (nStatus == 1) {
+        qint16 job = nJob;
+        qint16 code1 = 0;
+        qint16 code2 = 0;
+        QString text1, text2, errorText;
+        // This runs inside the event loop, where an exception must not pass.
+        try {
+            m_trelk1->GetJobError(job, code1, code2, text1, text2, errorText);
+        } catch (const std::exception &e) {
+            errorText = QString::fromStdString(e.what());
+        }
+        strError = errorText;
+        bCommandEnded = true;
+    }
+}
+
+bool TrelkForm::WaitForCommandEnd(qint32 nSeconds)
+{
+    qint32 limit = 0;
+    if (qMulOverflow(nSeconds, qint32(10), &limit))
+        throw std::overflow_error("Overflow");
+    bCommandEnded = false;
+    for (qint32 cycle = 0;; ++cycle) {
+        if (cycle > limit) {
+            ShowMessage(QStringLiteral("TIMEOUT !!!"));
+            return false;
+        }
+        sleep(100);
+        QCoreApplication::processEvents();
+        if (bCommandEnded)
+            return true;
+    }
+}

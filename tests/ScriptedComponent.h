@@ -1,0 +1,132 @@
+#pragma once
+
+// A component whose answers and events a test decides. Events are posted to
+// the event queue when the host's wait reaches the polling cycle given, so
+// they arrive while the wait processes events, as the real control's do.
+
+#include "TrelkComponent.h"
+#include "TrelkForm.h"
+
+#include <QList>
+#include <QMetaObject>
+#include <QStringList>
+
+#include <optional>
+
+class ScriptedComponent : public TrelkComponent
+{
+    Q_OBJECT
+
+public:
+    struct Event {
+        int cycle; // the polling cycle (1 = the first sleep) that posts it
+        qint16 job;
+        qint32 status;
+    };
+
+    bool connectAnswer = true;
+    qint16 startJob = 5;
+    bool resultAnswer = true;
+    QString showVarText;     // what GetShowVarResult writes
+    QString jobErrorText;    // what GetJobError writes into its last text
+    std::optional<QString> throwOnBegin;
+    std::optional<QString> throwOnJobError;
+    QList<Event> events;     // posted as the cycles come
+
+    QStringList calls;       // every call, with its arguments
+    int cycles = 0;          // polling cycles since the last Begin call
+
+    // Counts the host's polling cycles and posts the events due; no real sleep.
+    void attachToWait()
+    {
+        TrelkForm::sleep = [this](int) {
+            ++cycles;
+            for (const Event &e : std::as_const(events)) {
+                if (e.cycle == cycles)
+                    QMetaObject::invokeMethod(
+                        this, [this, e] { emit JobFinished(e.job, e.status); }, Qt::QueuedConnection);
+            }
+        };
+    }
+
+    bool ConnectClient(const QString &strClient, const QString &strParam, qint32 nParam) override
+    {
+        calls << QStringLiteral("ConnectClient(%1,%2,%3)").arg(strClient, strParam).arg(nParam);
+        return connectAnswer;
+    }
+    void DisconnectClient() override { calls << QStringLiteral("DisconnectClient()"); }
+    qint16 BeginShowVar(QString &strVarName, const QString &strParam) override
+    {
+        calls << QStringLiteral("BeginShowVar(%1,%2)").arg(strVarName, strParam);
+        return begin(strVarName);
+    }
+    bool GetShowVarResult(qint16 nJob, QString &strVarValue) override
+    {
+        calls << QStringLiteral("GetShowVarResult(%1,%2)").arg(nJob).arg(strVarValue);
+        strVarValue = showVarText;
+        return resultAnswer;
+    }
+    qint16 BeginSetVar(QString &strVarName, QString &strNewValue) override
+    {
+        calls << QStringLiteral("BeginSetVar(%1,%2)").arg(strVarName, strNewValue);
+        strNewValue = QStringLiteral("changed by the component");
+        return begin(strVarName);
+    }
+    bool GetSetVarResult(qint16 nJob) override
+    {
+        calls << QStringLiteral("GetSetVarResult(%1)").arg(nJob);
+        return resultAnswer;
+    }
+    void GetJobError(qint16 &nJob, qint16 &nCode1, qint16 &nCode2, QString &strText1, QString &strText2,
+                     QString &strErrorText) override
+    {
+        calls << QStringLiteral("GetJobError(%1,%2,%3,%4,%5,%6)")
+                     .arg(nJob).arg(nCode1).arg(nCode2).arg(strText1, strText2, strErrorText);
+        if (throwOnJobError)
+            throw TrelkError(*throwOnJobError);
+        strText1 = QStringLiteral("first");
+        strText2 = QStringLiteral("second");
+        strErrorText = jobErrorText;
+    }
+
+private:
+    qint16 begin(QString &strVarName)
+    {
+        if (throwOnBegin)
+            throw TrelkError(*throwOnBegin);
+        strVarName = QStringLiteral("changed by the component");
+        cycles = 0;
+        return startJob;
+    }
+};
+
+// Installs a scripted component as the host's next Trelk1 and counts the
+// wait's cycles on it. The host is unloaded when the script goes.
+class ScriptedHost
+{
+public:
+    ScriptedHost()
+    {
+        m_savedSleep = TrelkForm::sleep;
+        TrelkForm::SetComponentFactory([this] {
+            auto component = std::make_unique<ScriptedComponent>();
+            current = component.get();
+            current->attachToWait();
+            configure(*current);
+            return component;
+        });
+    }
+    ~ScriptedHost()
+    {
+        TrelkForm::instance().Unload();
+        TrelkForm::SetComponentFactory({});
+        TrelkForm::sleep = m_savedSleep;
+    }
+
+    // Applied to every component the host creates.
+    std::function<void(ScriptedComponent &)> configure = [](ScriptedComponent &) {};
+    ScriptedComponent *current = nullptr;
+
+private:
+    std::function<void(int)> m_savedSleep;
+};

@@ -1,0 +1,328 @@
+#include "CLSTrelkCom.h"
+#include "Message.h"
+#include "ScriptedComponent.h"
+#include "TrelkForm.h"
+
+#include <QTest>
+
+#include <limits>
+
+using Events = QList<ScriptedComponent::Event>;
+Q_DECLARE_METATYPE(Events)
+
+class TestController : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void waitTimesOut_data();
+    void waitTimesOut();
+    void waitLimitOverflows_data();
+    void waitLimitOverflows();
+    void setVarEvents_data();
+    void setVarEvents();
+    void eventBeforeWaitIsNotSeen();
+    void timeoutKeepsLastError();
+    void failingJobErrorEndsWait();
+    void connectAndUnload_data();
+    void connectAndUnload();
+    void showVarTrimming_data();
+    void showVarTrimming();
+    void showVarTimeoutLeavesValue();
+    void componentErrorsPass_data();
+    void componentErrorsPass();
+    void simulatorAccepts();
+    void simulatorRefuses();
+    void simulatorStaysSilent();
+    void unknownControllerChoice();
+
+private:
+    QStringList m_messages;
+};
+
+void TestController::init()
+{
+    m_messages.clear();
+    SetMessageHandler([this](const QString &text) { m_messages << text; });
+    qunsetenv("TAVRIN_CONTROLLER");
+}
+
+void TestController::cleanup()
+{
+    TrelkForm::instance().Unload();
+    SetMessageHandler({});
+}
+
+void TestController::waitTimesOut_data()
+{
+    QTest::addColumn<int>("seconds");
+    QTest::addColumn<int>("cycles");
+    QTest::newRow("0") << 0 << 1;
+    QTest::newRow("1") << 1 << 11;
+    QTest::newRow("10") << 10 << 101;
+    QTest::newRow("-1") << -1 << 0;
+    QTest::newRow("most negative") << std::numeric_limits<qint32>::min() / 10 << 0;
+}
+
+void TestController::waitTimesOut()
+{
+    QFETCH(int, seconds);
+    ScriptedHost script;
+    TrelkForm::instance().Load();
+    QVERIFY(!TrelkForm::instance().WaitForCommandEnd(seconds));
+    QTEST(script.current->cycles, "cycles");
+    QCOMPARE(m_messages, QStringList{QStringLiteral("TIMEOUT !!!")});
+}
+
+void TestController::waitLimitOverflows_data()
+{
+    QTest::addColumn<int>("seconds");
+    QTest::newRow("too large") << std::numeric_limits<qint32>::max() / 10 + 1;
+    QTest::newRow("too small") << std::numeric_limits<qint32>::min() / 10 - 1;
+}
+
+void TestController::waitLimitOverflows()
+{
+    QFETCH(int, seconds);
+    ScriptedHost script;
+    TrelkForm::instance().Load();
+    QVERIFY_THROWS_EXCEPTION(std::overflow_error, TrelkForm::instance().WaitForCommandEnd(seconds));
+    QCOMPARE(script.current->cycles, 0);
+    QVERIFY(m_messages.isEmpty());
+}
+
+void TestController::setVarEvents_data()
+{
+    QTest::addColumn<Events>("events");
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<int>("cycles");
+    QTest::addColumn<QStringList>("calls"); // after ConnectClient and BeginSetVar
+
+    // The start call hands out job 5; the component's result answer is false,
+    // so a true result can only come from the wait ending and the query answering.
+    const QString jobError5 = QStringLiteral("GetJobError(5,0,0,,,)");
+    QTest::newRow("finished") << Events{{1, 5, 0}} << false << "" << 1 << QStringList{"GetSetVarResult(5)"};
+    QTest::newRow("finished later") << Events{{4, 5, 0}} << false << "" << 4 << QStringList{"GetSetVarResult(5)"};
+    QTest::newRow("other job number") << Events{{1, 9, 0}} << false << "" << 1
+                                      << QStringList{"GetSetVarResult(9)"};
+    QTest::newRow("failed keeps job") << Events{{1, 7, 1}} << false << "E1" << 1
+                                      << QStringList{"GetJobError(7,0,0,,,)", "GetSetVarResult(5)"};
+    QTest::newRow("status 2 waits on") << Events{{1, 5, 2}, {3, 5, 0}} << false << "" << 3
+                                       << QStringList{"GetSetVarResult(5)"};
+    QTest::newRow("status -1 only") << Events{{1, 5, -1}} << false << "" << 101 << QStringList{};
+    QTest::newRow("no event") << Events{} << false << "" << 101 << QStringList{};
+    QTest::newRow("failed then finished") << Events{{1, 5, 1}, {1, 8, 0}} << false << "" << 1
+                                          << QStringList{jobError5, "GetSetVarResult(8)"};
+    QTest::newRow("finished then failed") << Events{{1, 8, 0}, {1, 5, 1}} << false << "E1" << 1
+                                          << QStringList{jobError5, "GetSetVarResult(8)"};
+}
+
+void TestController::setVarEvents()
+{
+    QFETCH(Events, events);
+    QFETCH(QStringList, calls);
+    ScriptedHost script;
+    script.configure = [&](ScriptedComponent &c) {
+        c.events = events;
+        c.resultAnswer = false;
+        c.jobErrorText = QStringLiteral("E1");
+    };
+    CLSTrelkCom client;
+    QString name = QStringLiteral("$LOAD_TAVRIN");
+    QTEST(client.SetVar(name, QStringLiteral("TRUE")), "result");
+    QCOMPARE(name, QStringLiteral("$LOAD_TAVRIN")); // the component worked on copies
+    QTEST(client.GetError(), "error");
+    QTEST(script.current->cycles, "cycles");
+    QCOMPARE(script.current->calls,
+             QStringList({"ConnectClient(Load_Tavrin,,0)", "BeginSetVar($LOAD_TAVRIN,TRUE)"}) + calls);
+    // Without a result query the wait has timed out, with its message.
+    QCOMPARE(m_messages, calls.isEmpty() ? QStringList{QStringLiteral("TIMEOUT !!!")} : QStringList{});
+}
+
+void TestController::eventBeforeWaitIsNotSeen()
+{
+    ScriptedHost script;
+    TrelkForm &host = TrelkForm::instance();
+    host.Load();
+    emit script.current->JobFinished(3, 0);
+    QCOMPARE(host.myJob, qint16(3));
+    QVERIFY(!host.WaitForCommandEnd(0));
+    QCOMPARE(m_messages, QStringList{QStringLiteral("TIMEOUT !!!")});
+}
+
+void TestController::timeoutKeepsLastError()
+{
+    ScriptedHost script;
+    script.configure = [](ScriptedComponent &c) {
+        c.events = {{1, 5, 1}};
+        c.jobErrorText = QStringLiteral("E1");
+    };
+    CLSTrelkCom client;
+    QVERIFY(client.SetVar(QStringLiteral("$A"), QStringLiteral("1")));
+    script.current->events.clear();
+    QVERIFY(!client.SetVar(QStringLiteral("$A"), QStringLiteral("2")));
+    QCOMPARE(client.GetError(), QStringLiteral("E1"));
+}
+
+void TestController::failingJobErrorEndsWait()
+{
+    ScriptedHost script;
+    script.configure = [](ScriptedComponent &c) {
+        c.events = {{1, 5, 1}};
+        c.throwOnJobError = QStringLiteral("no error details");
+    };
+    CLSTrelkCom client;
+    QVERIFY(client.SetVar(QStringLiteral("$A"), QStringLiteral("1")));
+    QCOMPARE(client.GetError(), QStringLiteral("no error details"));
+}
+
+void TestController::connectAndUnload_data()
+{
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<QStringList>("calls");
+    QTest::newRow("connected") << true << QStringList{"ConnectClient(Load_Tavrin,,0)", "DisconnectClient()"};
+    QTest::newRow("refused") << false << QStringList{"ConnectClient(Load_Tavrin,,0)"};
+}
+
+void TestController::connectAndUnload()
+{
+    QFETCH(bool, connected);
+    ScriptedHost script;
+    QStringList calls;
+    script.configure = [&](ScriptedComponent &c) {
+        c.connectAnswer = connected;
+        connect(&c, &QObject::destroyed, [&c, &calls] { calls = c.calls; });
+    };
+    {
+        CLSTrelkCom first;
+        CLSTrelkCom second; // the host is loaded already: no second connect
+        QCOMPARE(TrelkForm::instance().TrelkIsConnected(), connected);
+        QCOMPARE(script.current->calls.size(), 1);
+    }
+    QVERIFY(!TrelkForm::instance().IsLoaded());
+    QVERIFY(!TrelkForm::instance().TrelkIsConnected());
+    QTEST(calls, "calls");
+}
+
+void TestController::showVarTrimming_data()
+{
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("no =") << " TRUE " << true << " TRUE ";
+    QTest::newRow("after =") << "$OV_PRO= 100 " << true << "100";
+    QTest::newRow("first = only") << "a = b=c" << true << "b=c";
+    QTest::newRow("ends with =") << "$X=" << true << "";
+    QTest::newRow("spaces only trimmed") << "=\t7 " << true << "\t7";
+    QTest::newRow("also when false") << "x= 5" << false << "5";
+}
+
+void TestController::showVarTrimming()
+{
+    QFETCH(QString, written);
+    QFETCH(bool, answer);
+    ScriptedHost script;
+    script.configure = [&](ScriptedComponent &c) {
+        c.events = {{1, 6, 0}};
+        c.showVarText = written;
+        c.resultAnswer = answer;
+    };
+    CLSTrelkCom client;
+    QString value = QStringLiteral("before");
+    QCOMPARE(client.ShowVar(QStringLiteral("$OV_PRO"), value), answer);
+    QTEST(value, "value");
+    QCOMPARE(script.current->calls.mid(1),
+             QStringList({"BeginShowVar($OV_PRO,)", "GetShowVarResult(6,before)"}));
+}
+
+void TestController::showVarTimeoutLeavesValue()
+{
+    ScriptedHost script;
+    CLSTrelkCom client;
+    QString value = QStringLiteral("a=b");
+    QVERIFY(!client.ShowVar(QStringLiteral("$X"), value));
+    QCOMPARE(value, QStringLiteral("a=b"));
+    QCOMPARE(m_messages, QStringList{QStringLiteral("TIMEOUT !!!")});
+    QCOMPARE(script.current->calls.size(), 2); // no result query
+}
+
+void TestController::componentErrorsPass_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::newRow("start call") << "begin";
+    QTest::newRow("creating the component") << "create";
+}
+
+void TestController::componentErrorsPass()
+{
+    QFETCH(QString, where);
+    ScriptedHost script;
+    if (where == QLatin1String("create"))
+        TrelkForm::SetComponentFactory([]() -> std::unique_ptr<TrelkComponent> { throw TrelkError("no control"); });
+    else
+        script.configure = [](ScriptedComponent &c) { c.throwOnBegin = QStringLiteral("no control"); };
+    try {
+        CLSTrelkCom client;
+        client.SetVar(QStringLiteral("$A"), QStringLiteral("1"));
+        QFAIL("no exception");
+    } catch (const TrelkError &e) {
+        QCOMPARE(e.text(), QStringLiteral("no control"));
+    }
+    QVERIFY(m_messages.isEmpty());
+}
+
+void TestController::simulatorAccepts()
+{
+    CLSTrelkCom client;
+    QVERIFY(TrelkForm::instance().TrelkIsConnected());
+    QVERIFY(client.SetVar(QStringLiteral("$LOAD_TAVRIN"), QStringLiteral("TRUE")));
+    QString value;
+    QVERIFY(client.ShowVar(QStringLiteral("$LOAD_TAVRIN"), value));
+    QCOMPARE(value, QStringLiteral("TRUE"));
+    QVERIFY(!client.ShowVar(QStringLiteral("$NOT_THERE"), value));
+    QCOMPARE(client.GetError(), QStringLiteral("unknown variable $NOT_THERE"));
+    QVERIFY(m_messages.isEmpty());
+}
+
+void TestController::simulatorRefuses()
+{
+    qputenv("TAVRIN_CONTROLLER", "refuse");
+    CLSTrelkCom client;
+    QVERIFY(!client.SetVar(QStringLiteral("$LOAD_TAVRIN"), QStringLiteral("TRUE")));
+    QCOMPARE(client.GetError(), QStringLiteral("controller refused the job"));
+    QVERIFY(m_messages.isEmpty());
+}
+
+void TestController::simulatorStaysSilent()
+{
+    qputenv("TAVRIN_CONTROLLER", "silent");
+    const auto realSleep = TrelkForm::sleep;
+    int cycles = 0;
+    TrelkForm::sleep = [&cycles](int) { ++cycles; };
+    CLSTrelkCom client;
+    const bool written = client.SetVar(QStringLiteral("$LOAD_TAVRIN"), QStringLiteral("TRUE"));
+    TrelkForm::sleep = realSleep;
+    QVERIFY(!written);
+    QCOMPARE(cycles, 101);
+    QCOMPARE(m_messages, QStringList{QStringLiteral("TIMEOUT !!!")});
+}
+
+void TestController::unknownControllerChoice()
+{
+    qputenv("TAVRIN_CONTROLLER", "fast");
+    try {
+        CLSTrelkCom client;
+        QFAIL("no exception");
+    } catch (const TrelkError &e) {
+        QVERIFY2(e.text().contains(QLatin1String("accept, refuse, silent")), qPrintable(e.text()));
+        QVERIFY(e.text().contains(QLatin1String("fast")));
+    }
+    QVERIFY(!TrelkForm::instance().IsLoaded());
+}
+
+QTEST_GUILESS_MAIN(TestController)
+#include "tst_controller.moc"
