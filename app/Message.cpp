@@ -1,7 +1,9 @@
 #include "Message.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
+#include <QPushButton>
 
 static std::function<void(const QString &)> &messageHandler()
 {
@@ -22,5 +24,6 @@ void ShowMessage(const QString &text)
     }
     QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kAppTitle), text, QMessageBox::Ok,
                     QApplication::activeWindow());
+    box.button(QMessageBox::Ok)->setIcon(QIcon()); // some styles decorate OK
     box.exec();
 }

@@ -1,5 +1,6 @@
 #include "Tavrin.h"
 
+#include "CLSTrelkCom.h"
 #include "Message.h"
 #include "SettingsFile.h"
 
@@ -228,7 +229,12 @@ void Tavrin::buildControls()
     connect(T_Check_Enable, &QCheckBox::toggled, this, &Tavrin::ApplyEnablingRules);
     connect(S_Check_Enable, &QCheckBox::toggled, this, &Tavrin::ApplyEnablingRules);
     connect(O_Combo_Trace, &QComboBox::currentTextChanged, this, &Tavrin::ApplyEnablingRules);
-    connect(btnApply, &QPushButton::clicked, this, &Tavrin::Apply);
+    connect(btnApply, &QPushButton::clicked, this, [this] {
+        // Its access key clicks it without moving the focus; a click leaves
+        // the focused field first, so take the focus as a mouse click does.
+        btnApply->setFocus(Qt::ShortcutFocusReason);
+        Apply();
+    });
 }
 
 void Tavrin::ShowCentred()
@@ -336,9 +342,23 @@ void Tavrin::SaveSettingsFile()
 {
     QString reason;
     if (!writeSettingsFile(settingsFilePath(), fieldValues(), &reason)) {
+        // Nothing was written, so the controller is not asked to reload.
         ShowMessage(QStringLiteral("Cant save ") + QLatin1String(kSettingsDisplayPath) + QStringLiteral("\r\n") +
                     reason);
+        return;
     }
+    QString error;
+    try {
+        if (!m_trelkCom)
+            m_trelkCom = std::make_unique<CLSTrelkCom>();
+        if (m_trelkCom->SetVar(QStringLiteral("$LOAD_TAVRIN"), QStringLiteral("TRUE")))
+            return;
+        error = m_trelkCom->GetError();
+    } catch (const std::exception &e) {
+        // No component, or a failing call: the controller has not reloaded.
+        error = QString::fromStdString(e.what());
+    }
+    ShowMessage(QStringLiteral("SetVar: $LOAD_TAVRIN=TRUE   ....\r\n") + error);
 }
 
 void Tavrin::EnterField(QWidget *control)

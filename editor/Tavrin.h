@@ -6,6 +6,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 
 class QCheckBox;
 class QComboBox;
@@ -13,6 +14,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
+class CLSTrelkCom;
 
 // The editor window: the eleven settings of Backward.ini, kept consistent
 // while open and written back on Apply.
@@ -79,4 +81,6 @@ private:
     std::array<QWidget *, kFieldCount> m_fields{};
     // The settings control that has been entered and not yet left.
     QWidget *m_enteredField = nullptr;
+    // Created by the first save, which connects the controller.
+    std::unique_ptr<CLSTrelkCom> m_trelkCom;
 };

@@ -1,0 +1,236 @@
+#include "ScriptedComponent.h"
+#include "WindowFixture.h"
+
+namespace {
+
+const QString kStatus = QStringLiteral("SAVEING BACKWARD.INI ...");
+const QString kRefused = QStringLiteral("SetVar: $LOAD_TAVRIN=TRUE   ....\r\n");
+const QString kCantSave = QStringLiteral("Cant save C:\\QEL\\Roboter\\Init\\Backward.ini\r\n");
+const QColor kRed(255, 0, 0);
+
+struct LabelState {
+    QString text;
+    QColor colour;
+};
+
+LabelState labelState(const WindowFixture &f)
+{
+    auto *info = f.control<QLabel>("Info");
+    return {info->text(), info->palette().color(QPalette::WindowText)};
+}
+
+} // namespace
+
+class TestApply : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void controllerOutcomes_data();
+    void controllerOutcomes();
+    void missingFile();
+    void readOnlyFile();
+    void componentCannotBeCreated();
+    void enterFiltersFocusedCount();
+    void buttonLeavesFocusedCount_data();
+    void buttonLeavesFocusedCount();
+    void savingTwiceIsIdentical();
+    void nestedApplyRestoresRealState();
+};
+
+void TestApply::controllerOutcomes_data()
+{
+    QTest::addColumn<QList<ScriptedComponent::Event>>("events");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<QStringList>("messages");
+    QTest::newRow("confirmed") << QList<ScriptedComponent::Event>{{2, 5, 0}} << true << QStringList{};
+    QTest::newRow("refused") << QList<ScriptedComponent::Event>{{1, 5, 1}} << false
+                             << QStringList{kRefused + "job failed: $LOAD_TAVRIN"};
+    QTest::newRow("answered false") << QList<ScriptedComponent::Event>{{1, 5, 0}} << false
+                                    << QStringList{kRefused};
+    QTest::newRow("time-out") << QList<ScriptedComponent::Event>{} << true
+                              << QStringList{QStringLiteral("TIMEOUT !!!"), kRefused};
+}
+
+void TestApply::controllerOutcomes()
+{
+    QFETCH(QList<ScriptedComponent::Event>, events);
+    QFETCH(bool, answer);
+    ScriptedHost script;
+    script.configure = [&](ScriptedComponent &c) {
+        c.events = events;
+        c.resultAnswer = answer;
+        c.jobErrorText = QStringLiteral("job failed: $LOAD_TAVRIN");
+    };
+    WindowFixture f;
+    f.writeFile(kAllEnabledFile);
+    QVERIFY(f.open());
+    const LabelState before = labelState(f);
+    QCOMPARE(before.text, QString());
+
+    QList<LabelState> whileWaiting;
+    script.configure = [&, configure = script.configure](ScriptedComponent &c) {
+        configure(c);
+        auto countCycles = TrelkForm::sleep;
+        TrelkForm::sleep = [&, countCycles](int ms) {
+            countCycles(ms);
+            whileWaiting << labelState(f);
+        };
+    };
+    QList<LabelState> duringMessages;
+    SetMessageHandler([&](const QString &text) {
+        f.messages << text;
+        duringMessages << labelState(f);
+    });
+    f.check("O_Check_SetToFalse")->setChecked(true);
+    QTest::keyClick(f.control("T_Check_Enable"), Qt::Key_Return);
+
+    QTEST(f.messages, "messages");
+    QVERIFY(f.fileBytes().contains("SET_TO_FALSE = TRUE\r\n"));
+    QCOMPARE(script.current->calls.mid(0, 2),
+             QStringList({"ConnectClient(Load_Tavrin,,0)", "BeginSetVar($LOAD_TAVRIN,TRUE)"}));
+    QVERIFY(!whileWaiting.isEmpty());
+    for (const LabelState &seen : std::as_const(whileWaiting) + duringMessages) {
+        QCOMPARE(seen.text, kStatus);
+        QCOMPARE(seen.colour, kRed);
+    }
+    QCOMPARE(labelState(f).text, before.text);
+    QCOMPARE(labelState(f).colour, before.colour);
+    QCOMPARE(QApplication::focusWidget(), f.control("T_Check_Enable"));
+}
+
+void TestApply::missingFile()
+{
+    ScriptedHost script;
+    WindowFixture f;
+    QVERIFY(f.open());
+    f.messages.clear();
+    QTest::keyClick(f.control("T_Check_Enable"), Qt::Key_Return);
+    QCOMPARE(f.messages, QStringList{kCantSave + "No such file or directory"});
+    QVERIFY(!QFile::exists(f.filePath()));
+    QVERIFY(!script.current); // no reload request, not even a connection
+    QCOMPARE(labelState(f).text, QString());
+}
+
+void TestApply::readOnlyFile()
+{
+    ScriptedHost script;
+    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
+    WindowFixture f;
+    f.writeFile(kAllEnabledFile);
+    QFile::setPermissions(f.filePath(), QFileDevice::ReadOwner);
+    QVERIFY(f.open());
+    QFile::setPermissions(f.filePath(), QFileDevice::ReadOwner); // the load made it writable
+    QTest::mouseClick(f.control("btnApply"), Qt::LeftButton);
+    QVERIFY(f.messages.isEmpty());
+    QVERIFY(f.fileBytes().startsWith("\r\n\r\n[TRACE]\r\nENABLE = TRUE\r\n"));
+    QVERIFY(QFile::permissions(f.filePath()) & QFileDevice::WriteOwner);
+}
+
+void TestApply::componentCannotBeCreated()
+{
+    ScriptedHost script;
+    int attempts = 0;
+    TrelkForm::SetComponentFactory([&attempts]() -> std::unique_ptr<TrelkComponent> {
+        ++attempts;
+        throw TrelkError(QStringLiteral("TrelkLib.Trelk is not registered"));
+    });
+    WindowFixture f;
+    f.writeFile(kAllEnabledFile);
+    QVERIFY(f.open());
+    f.window->Apply();
+    f.window->Apply();
+    QCOMPARE(f.messages, QStringList(2, kRefused + "TrelkLib.Trelk is not registered"));
+    QCOMPARE(attempts, 2); // each Apply tries the link again
+    QVERIFY(f.fileBytes().startsWith("\r\n\r\n[TRACE]"));
+    QCOMPARE(labelState(f).text, QString());
+}
+
+void TestApply::enterFiltersFocusedCount()
+{
+    ScriptedHost script;
+    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
+    WindowFixture f;
+    f.writeFile(kAllEnabledFile);
+    QVERIFY(f.open());
+    QLineEdit *movements = f.text("T_Text_Movements");
+    movements->setFocus(Qt::TabFocusReason);
+    movements->setText(QStringLiteral("9x9"));
+    QTest::keyClick(movements, Qt::Key_Return);
+    QVERIFY(f.fileBytes().contains("\r\nMOVEMENTS = 60\r\n"));
+    QCOMPARE(movements->text(), QStringLiteral("60"));
+    QCOMPARE(QApplication::focusWidget(), movements);
+}
+
+void TestApply::buttonLeavesFocusedCount_data()
+{
+    QTest::addColumn<bool>("shortcut");
+    QTest::newRow("click") << false;
+    QTest::newRow("Alt+A") << true;
+}
+
+void TestApply::buttonLeavesFocusedCount()
+{
+    QFETCH(bool, shortcut);
+    ScriptedHost script;
+    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
+    WindowFixture f;
+    f.writeFile(kAllEnabledFile);
+    QVERIFY(f.open());
+    QLineEdit *cycflags = f.text("T_Text_Cycflags");
+    cycflags->setFocus(Qt::TabFocusReason);
+    cycflags->setText(QStringLiteral("7a"));
+    if (shortcut)
+        QTest::keyClick(f.window->windowHandle(), Qt::Key_A, Qt::AltModifier);
+    else
+        QTest::mouseClick(f.control("btnApply"), Qt::LeftButton);
+    QTRY_VERIFY2(f.fileBytes().contains("\r\nCYCFLAGS = 7\r\n"), f.fileBytes().constData());
+    QCOMPARE(cycflags->text(), QStringLiteral("7"));
+    QCOMPARE(QApplication::focusWidget(), f.control("btnApply"));
+}
+
+void TestApply::savingTwiceIsIdentical()
+{
+    ScriptedHost script;
+    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
+    WindowFixture f;
+    f.writeFile("; site note\r\n[trace]\r\nenable = true\r\n[ofc]\r\ntrace = no_trace\r\n");
+    QVERIFY(f.open());
+    f.window->Apply();
+    const QByteArray first = f.fileBytes();
+    QVERIFY(first.startsWith("; SITE NOTE\r\n\r\n\r\n[TRACE]\r\nENABLE = TRUE\r\n"));
+    f.window->Apply();
+    QCOMPARE(f.fileBytes(), first);
+    QVERIFY(f.messages.isEmpty());
+}
+
+void TestApply::nestedApplyRestoresRealState()
+{
+    ScriptedHost script;
+    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
+    WindowFixture f;
+    f.writeFile(kAllEnabledFile);
+    QVERIFY(f.open());
+    f.window->Apply(); // connects
+    LabelState afterInner;
+    bool nested = false;
+    const auto countCycles = TrelkForm::sleep;
+    TrelkForm::sleep = [&](int ms) {
+        countCycles(ms);
+        if (!std::exchange(nested, true)) {
+            f.window->Apply(); // as a second Enter handled during the wait would
+            afterInner = labelState(f);
+        }
+    };
+    f.window->Apply();
+    TrelkForm::sleep = countCycles;
+    QVERIFY(nested);
+    QCOMPARE(afterInner.text, kStatus);
+    QCOMPARE(afterInner.colour, kRed);
+    QCOMPARE(labelState(f).text, QString());
+    QVERIFY(labelState(f).colour != kRed);
+    QVERIFY(f.messages.isEmpty());
+}
+
+QTEST_MAIN(TestApply)
+#include "tst_apply.moc"
