@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing need,
-# only those that are missing.
+# only those that are missing. Arguments name further packages.
 set -euo pipefail
 
 packages=(
@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev              # Qt 6 Core, Widgets, Test
     xvfb xauth xdotool        # the program under a virtual display
     fonts-liberation          # faces metric-compatible with the designed ones
+    "$@"
 )
 
 missing=()

@@ -118,6 +118,13 @@ private:
 
 } // namespace
 
+bool parseSettings(const QByteArray &text, Settings &settings)
+{
+    settings.leadingComments.clear();
+    LineReader reader(settings);
+    return forEachLine(text, [&reader](const QByteArray &line) { return reader.read(line); });
+}
+
 bool loadSettingsFile(const QString &path, Settings &settings)
 {
     if (!makeWritable(path))
@@ -125,12 +132,12 @@ bool loadSettingsFile(const QString &path, Settings &settings)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    settings.leadingComments.clear();
     const QByteArray text = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    if (file.error() != QFileDevice::NoError) {
+        settings.leadingComments.clear();
         return false;
-    LineReader reader(settings);
-    return forEachLine(text, [&reader](const QByteArray &line) { return reader.read(line); });
+    }
+    return parseSettings(text, settings);
 }
 
 bool writeSettingsFile(const QString &path, const Settings &settings, QString *reason)

@@ -20,6 +20,10 @@ bool makeWritable(const QString &path, QString *reason = nullptr);
 // failure stays. The comment block is replaced only once the file is open.
 bool loadSettingsFile(const QString &path, Settings &settings);
 
+// The same on the file's bytes: empties the comment block, then reads line
+// by line until the end or the first line that fails.
+bool parseSettings(const QByteArray &text, Settings &settings);
+
 // Replaces the existing file with the written layout, atomically, so that it
 // is always either the old or the new file. Never creates the file.
 bool writeSettingsFile(const QString &path, const Settings &settings, QString *reason = nullptr);

@@ -34,7 +34,14 @@ public:
     QList<Event> events;     // posted as the cycles come
 
     QStringList calls;       // every call, with its arguments
+    QStringList *callsWhenGone = nullptr; // receives `calls` when the host destroys it
     int cycles = 0;          // polling cycles since the last Begin call
+
+    ~ScriptedComponent() override
+    {
+        if (callsWhenGone)
+            *callsWhenGone = calls;
+    }
 
     // Counts the host's polling cycles and posts the events due; no real sleep.
     void attachToWait()

@@ -1,6 +1,9 @@
 #include "ScriptedComponent.h"
 #include "WindowFixture.h"
 
+#include <sys/resource.h>
+#include <csignal>
+
 namespace {
 
 const QString kStatus = QStringLiteral("SAVEING BACKWARD.INI ...");
@@ -30,6 +33,7 @@ private slots:
     void controllerOutcomes();
     void missingFile();
     void readOnlyFile();
+    void writeFailsPartWay();
     void componentCannotBeCreated();
     void enterFiltersFocusedCount();
     void buttonLeavesFocusedCount_data();
@@ -125,6 +129,35 @@ void TestApply::readOnlyFile()
     QVERIFY(f.messages.isEmpty());
     QVERIFY(f.fileBytes().startsWith("\r\n\r\n[TRACE]\r\nENABLE = TRUE\r\n"));
     QVERIFY(QFile::permissions(f.filePath()) & QFileDevice::WriteOwner);
+}
+
+void TestApply::writeFailsPartWay()
+{
+    ScriptedHost script;
+    WindowFixture f;
+    QByteArray big;
+    for (int i = 0; i < 5000; ++i)
+        big += "; a long comment block\r\n";
+    f.writeFile(big + kAllEnabledFile);
+    QVERIFY(f.open());
+    const QByteArray before = f.fileBytes();
+
+    // As on a full disk: the write stops part-way.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 16 * 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    f.window->Apply();
+    setrlimit(RLIMIT_FSIZE, &saved);
+
+    QCOMPARE(f.messages.size(), 1);
+    QVERIFY2(f.messages.first().startsWith(kCantSave), qPrintable(f.messages.first()));
+    QVERIFY(f.messages.first().size() > kCantSave.size()); // with the system's reason
+    QCOMPARE(f.fileBytes(), before);
+    QVERIFY(!script.current); // no reload request
+    QCOMPARE(labelState(f).text, QString());
 }
 
 void TestApply::componentCannotBeCreated()

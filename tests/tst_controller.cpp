@@ -195,7 +195,7 @@ void TestController::connectAndUnload()
     QStringList calls;
     script.configure = [&](ScriptedComponent &c) {
         c.connectAnswer = connected;
-        connect(&c, &QObject::destroyed, [&c, &calls] { calls = c.calls; });
+        c.callsWhenGone = &calls;
     };
     {
         CLSTrelkCom first;
