@@ -1,0 +1,594 @@
+#include "TrelkControl.h"
+
+#include <windows.h>
+#include <ocidl.h>
+#include <ole2.h>
+#include <olectl.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+enum : DISPID {
+    kGetJobError = 4,
+    kBeginShowVar = 16,
+    kGetShowVarResult = 17,
+    kBeginSetVar = 18,
+    kGetSetVarResult = 19,
+    kConnectClient = 117,
+    kDisconnectClient = 118,
+};
+
+std::string utf8(const wchar_t *text, int length)
+{
+    if (!text || length == 0)
+        return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string out(size_t(std::max(size, 0)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
+    if (length < 0 && !out.empty())
+        out.pop_back(); // the terminating NUL
+    return out;
+}
+
+// The system's words for a failure code, with the code itself.
+std::string describe(HRESULT hr)
+{
+    wchar_t *words = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, DWORD(hr), 0, reinterpret_cast<wchar_t *>(&words), 0, nullptr);
+    std::string text = words ? utf8(words, -1) : std::string();
+    LocalFree(words);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    char code[32];
+    std::snprintf(code, sizeof code, "HRESULT 0x%08lX", static_cast<unsigned long>(hr));
+    return text.empty() ? std::string(code) : text + " (" + code + ")";
+}
+
+void check(HRESULT hr, const char *what)
+{
+    if (FAILED(hr))
+        throw TrelkControlError(std::string(what) + ": " + describe(hr));
+}
+
+// A reference that is released when it goes.
+template <typename T>
+class ComPtr
+{
+public:
+    ComPtr() = default;
+    ~ComPtr() { reset(); }
+    ComPtr(const ComPtr &) = delete;
+    ComPtr &operator=(const ComPtr &) = delete;
+    T **put()
+    {
+        reset();
+        return &m_p;
+    }
+    void **putVoid() { return reinterpret_cast<void **>(put()); }
+    T *get() const { return m_p; }
+    T *operator->() const { return m_p; }
+    explicit operator bool() const { return m_p != nullptr; }
+    void reset()
+    {
+        if (m_p)
+            m_p->Release();
+        m_p = nullptr;
+    }
+
+private:
+    T *m_p = nullptr;
+};
+
+// A text the program owns; the control may replace it when passed by reference.
+class Bstr
+{
+public:
+    explicit Bstr(const std::wstring &text) : m_b(SysAllocStringLen(text.data(), UINT(text.size())))
+    {
+        if (!m_b)
+            throw TrelkControlError("out of memory for a text argument");
+    }
+    ~Bstr() { SysFreeString(m_b); }
+    Bstr(const Bstr &) = delete;
+    Bstr &operator=(const Bstr &) = delete;
+    BSTR *address() { return &m_b; }
+    BSTR get() const { return m_b; }
+    std::wstring text() const { return m_b ? std::wstring(m_b, SysStringLen(m_b)) : std::wstring(); }
+
+private:
+    BSTR m_b;
+};
+
+VARIANTARG byValue(BSTR text)
+{
+    VARIANTARG v;
+    VariantInit(&v);
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = text;
+    return v;
+}
+
+VARIANTARG byValue(short number)
+{
+    VARIANTARG v;
+    VariantInit(&v);
+    V_VT(&v) = VT_I2;
+    V_I2(&v) = number;
+    return v;
+}
+
+VARIANTARG byValue(long number)
+{
+    VARIANTARG v;
+    VariantInit(&v);
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = number;
+    return v;
+}
+
+VARIANTARG byReference(BSTR *text)
+{
+    VARIANTARG v;
+    VariantInit(&v);
+    V_VT(&v) = VT_BYREF | VT_BSTR;
+    V_BSTRREF(&v) = text;
+    return v;
+}
+
+VARIANTARG byReference(short *number)
+{
+    VARIANTARG v;
+    VariantInit(&v);
+    V_VT(&v) = VT_BYREF | VT_I2;
+    V_I2REF(&v) = number;
+    return v;
+}
+
+// Any number a control may answer with (BOOL, I2, I4, also by reference).
+// Leaves `value` as it was.
+bool toLong(const VARIANT &value, long &number)
+{
+    VARIANT plain, converted;
+    VariantInit(&plain);
+    VariantInit(&converted);
+    HRESULT hr = VariantCopyInd(&plain, const_cast<VARIANT *>(&value)); // reads only
+    if (SUCCEEDED(hr))
+        hr = VariantChangeType(&converted, &plain, 0, VT_I4);
+    if (SUCCEEDED(hr))
+        number = V_I4(&converted);
+    VariantClear(&plain);
+    VariantClear(&converted);
+    return SUCCEEDED(hr);
+}
+
+bool fitsJobNumber(long number)
+{
+    return number >= SHRT_MIN && number <= SHRT_MAX;
+}
+
+// Receives the control's events; only the job-finished one is passed on.
+class EventSink final : public IDispatch
+{
+public:
+    EventSink(const IID &events, DISPID jobFinished, TrelkControl::JobFinishedHandler handler)
+        : m_events(events), m_jobFinished(jobFinished), m_handler(std::move(handler))
+    {
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    {
+        if (!object)
+            return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, m_events)) {
+            *object = static_cast<IDispatch *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&m_refs)); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const LONG refs = InterlockedDecrement(&m_refs);
+        if (refs == 0)
+            delete this;
+        return ULONG(refs);
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *count) override
+    {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS *params, VARIANT *, EXCEPINFO *,
+                                     UINT *) override
+    {
+        // Known by name from the type information, else the two-argument event.
+        const bool isJobFinished = m_jobFinished != DISPID_UNKNOWN ? id == m_jobFinished
+                                                                    : params && params->cArgs == 2;
+        if (!isJobFinished)
+            return S_OK;
+        if (!params || params->cArgs != 2)
+            return DISP_E_BADPARAMCOUNT;
+        long job = 0;
+        long status = 0;
+        if (!toLong(params->rgvarg[1], job) || !toLong(params->rgvarg[0], status))
+            return DISP_E_TYPEMISMATCH;
+        if (!fitsJobNumber(job))
+            return DISP_E_OVERFLOW;
+        try {
+            m_handler(short(job), status);
+        } catch (...) {
+            return E_UNEXPECTED; // nothing may cross back into the control
+        }
+        return S_OK;
+    }
+
+private:
+    LONG m_refs = 1;
+    IID m_events;
+    DISPID m_jobFinished;
+    TrelkControl::JobFinishedHandler m_handler;
+};
+
+// The container side a control talks to while it is hosted.
+class HostSite final : public IOleClientSite, public IOleInPlaceSite
+{
+public:
+    explicit HostSite(HWND window) : m_window(window) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    {
+        if (!object)
+            return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite))
+            *object = static_cast<IOleClientSite *>(this);
+        else if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceSite))
+            *object = static_cast<IOleInPlaceSite *>(this);
+        else {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&m_refs)); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const LONG refs = InterlockedDecrement(&m_refs);
+        if (refs == 0)
+            delete this;
+        return ULONG(refs);
+    }
+
+    // IOleClientSite
+    HRESULT STDMETHODCALLTYPE SaveObject() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker **moniker) override
+    {
+        *moniker = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer **container) override
+    {
+        *container = nullptr;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+    // IOleWindow
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND *window) override
+    {
+        *window = m_window;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+    // IOleInPlaceSite
+    HRESULT STDMETHODCALLTYPE CanInPlaceActivate() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnInPlaceActivate() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnUIActivate() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame **frame, IOleInPlaceUIWindow **document,
+                                               LPRECT position, LPRECT clip, LPOLEINPLACEFRAMEINFO info) override
+    {
+        *frame = nullptr;
+        *document = nullptr;
+        GetClientRect(m_window, position);
+        GetClientRect(m_window, clip);
+        if (info) {
+            info->fMDIApp = FALSE;
+            info->hwndFrame = m_window;
+            info->haccel = nullptr;
+            info->cAccelEntries = 0;
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Scroll(SIZE) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnUIDeactivate(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT) override { return S_OK; }
+
+private:
+    LONG m_refs = 1;
+    HWND m_window;
+};
+
+const wchar_t kHostClass[] = L"TavrinTrelkHost";
+
+HWND createHostWindow()
+{
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kHostClass;
+    RegisterClassW(&windowClass); // fails harmlessly when registered already
+    // Hidden, never shown: it only gives the control a parent and a message
+    // queue. Without a desktop (a service, Wine without a display) a
+    // message-only window does the same.
+    HWND window = CreateWindowExW(0, kHostClass, L"Trelk", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    if (!window)
+        window = CreateWindowExW(0, kHostClass, L"Trelk", 0, 0, 0, 100, 100, HWND_MESSAGE, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    if (!window)
+        check(HRESULT_FROM_WIN32(GetLastError()), "Creating the control's host window");
+    return window;
+}
+
+// The control's default event interface: from its class information, else
+// the first connection point that is not for property changes.
+IID eventInterface(IUnknown *control, IConnectionPointContainer *points)
+{
+    ComPtr<IProvideClassInfo2> classInfo;
+    IID events{};
+    if (SUCCEEDED(control->QueryInterface(IID_IProvideClassInfo2, classInfo.putVoid())) &&
+        SUCCEEDED(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &events)))
+        return events;
+    ComPtr<IEnumConnectionPoints> all;
+    check(points->EnumConnectionPoints(all.put()), "Listing the control's events");
+    for (;;) {
+        ComPtr<IConnectionPoint> point;
+        if (all->Next(1, point.put(), nullptr) != S_OK)
+            break;
+        if (SUCCEEDED(point->GetConnectionInterface(&events)) && !IsEqualIID(events, IID_IPropertyNotifySink))
+            return events;
+    }
+    throw TrelkControlError("The control has no event interface");
+}
+
+// The job-finished event's dispatch id, where the type information names it.
+DISPID jobFinishedId(IUnknown *control, const IID &events)
+{
+    ComPtr<IProvideClassInfo> provider;
+    ComPtr<ITypeInfo> coclass;
+    if (FAILED(control->QueryInterface(IID_IProvideClassInfo, provider.putVoid())) ||
+        FAILED(provider->GetClassInfo(coclass.put())))
+        return DISPID_UNKNOWN;
+    TYPEATTR *attributes = nullptr;
+    if (FAILED(coclass->GetTypeAttr(&attributes)))
+        return DISPID_UNKNOWN;
+    const WORD interfaces = attributes->cImplTypes;
+    coclass->ReleaseTypeAttr(attributes);
+    DISPID found = DISPID_UNKNOWN;
+    for (UINT i = 0; i < interfaces && found == DISPID_UNKNOWN; ++i) {
+        INT flags = 0;
+        HREFTYPE reference = 0;
+        ComPtr<ITypeInfo> source;
+        if (FAILED(coclass->GetImplTypeFlags(i, &flags)) || !(flags & IMPLTYPEFLAG_FSOURCE) ||
+            FAILED(coclass->GetRefTypeOfImplType(i, &reference)) ||
+            FAILED(coclass->GetRefTypeInfo(reference, source.put())))
+            continue;
+        TYPEATTR *sourceAttributes = nullptr;
+        if (FAILED(source->GetTypeAttr(&sourceAttributes)))
+            continue;
+        const bool isEvents = IsEqualIID(sourceAttributes->guid, events);
+        source->ReleaseTypeAttr(sourceAttributes);
+        wchar_t name[] = L"JobFinished";
+        LPOLESTR names[] = {name};
+        DISPID id = DISPID_UNKNOWN;
+        if (isEvents && SUCCEEDED(source->GetIDsOfNames(names, 1, &id)))
+            found = id;
+    }
+    return found;
+}
+
+} // namespace
+
+struct TrelkControl::Host {
+    bool oleInitialized = false;
+    HWND window = nullptr;
+    HostSite *site = nullptr;
+    EventSink *sink = nullptr;
+    ComPtr<IUnknown> control;
+    ComPtr<IOleObject> oleObject;
+    ComPtr<IDispatch> dispatch;
+    ComPtr<IConnectionPoint> eventPoint;
+    DWORD cookie = 0;
+
+    ~Host()
+    {
+        if (eventPoint && cookie)
+            eventPoint->Unadvise(cookie);
+        eventPoint.reset();
+        if (oleObject) {
+            oleObject->Close(OLECLOSE_NOSAVE);
+            oleObject->SetClientSite(nullptr);
+        }
+        oleObject.reset();
+        dispatch.reset();
+        control.reset();
+        if (sink)
+            sink->Release();
+        if (site)
+            site->Release();
+        if (window)
+            DestroyWindow(window);
+        if (oleInitialized)
+            OleUninitialize();
+    }
+
+    // Calls a method by dispatch id with its arguments in parameter order.
+    VARIANT call(DISPID id, const char *name, std::vector<VARIANTARG> arguments)
+    {
+        std::reverse(arguments.begin(), arguments.end()); // DISPPARAMS holds the last one first
+        DISPPARAMS params{arguments.data(), nullptr, UINT(arguments.size()), 0};
+        VARIANT result;
+        VariantInit(&result);
+        EXCEPINFO exception{};
+        UINT badArgument = 0;
+        const HRESULT hr = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
+                                            &exception, &badArgument);
+        if (hr == DISP_E_EXCEPTION && exception.pfnDeferredFillIn)
+            exception.pfnDeferredFillIn(&exception);
+        std::string description;
+        if (hr == DISP_E_EXCEPTION) {
+            description = utf8(exception.bstrDescription, int(SysStringLen(exception.bstrDescription)));
+            if (description.empty())
+                description = describe(exception.scode ? exception.scode : hr);
+        }
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+        if (FAILED(hr)) {
+            VariantClear(&result);
+            throw TrelkControlError(std::string(name) + ": " + (description.empty() ? describe(hr) : description));
+        }
+        return result;
+    }
+
+    long number(DISPID id, const char *name, std::vector<VARIANTARG> arguments)
+    {
+        VARIANT result = call(id, name, std::move(arguments));
+        long value = 0;
+        const bool converted = toLong(result, value);
+        VariantClear(&result);
+        if (!converted)
+            throw TrelkControlError(std::string(name) + ": the control's answer is no number");
+        return value;
+    }
+
+    short jobNumber(DISPID id, const char *name, std::vector<VARIANTARG> arguments)
+    {
+        const long value = number(id, name, std::move(arguments));
+        if (!fitsJobNumber(value))
+            throw TrelkControlError(std::string(name) + ": job number " + std::to_string(value) +
+                                    " does not fit 16 bits");
+        return short(value);
+    }
+};
+
+TrelkControl::TrelkControl(const wchar_t *progId, JobFinishedHandler onJobFinished) : m_host(std::make_unique<Host>())
+{
+    Host &h = *m_host;
+    // Qt's Windows platform has done it already; a second call only counts.
+    h.oleInitialized = SUCCEEDED(OleInitialize(nullptr));
+    CLSID classId{};
+    const std::string name = utf8(progId, -1);
+    check(CLSIDFromProgID(progId, &classId), ("The control " + name + " is not registered").c_str());
+    check(CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, h.control.putVoid()),
+          ("Creating the control " + name).c_str());
+    check(h.control->QueryInterface(IID_IDispatch, h.dispatch.putVoid()), "The control has no IDispatch");
+
+    h.window = createHostWindow();
+    h.site = new HostSite(h.window);
+    DWORD misc = 0;
+    if (SUCCEEDED(h.control->QueryInterface(IID_IOleObject, h.oleObject.putVoid())))
+        h.oleObject->GetMiscStatus(DVASPECT_CONTENT, &misc);
+    const bool siteFirst = h.oleObject && (misc & OLEMISC_SETCLIENTSITEFIRST);
+    if (siteFirst)
+        check(h.oleObject->SetClientSite(h.site), "Giving the control its site");
+    ComPtr<IPersistStreamInit> persist;
+    if (SUCCEEDED(h.control->QueryInterface(IID_IPersistStreamInit, persist.putVoid())))
+        check(persist->InitNew(), "Initialising the control");
+    if (h.oleObject && !siteFirst)
+        check(h.oleObject->SetClientSite(h.site), "Giving the control its site");
+    if (h.oleObject) {
+        // Activated in place, a control may make the window that delivers its events.
+        RECT area{0, 0, 100, 100};
+        h.oleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, h.site, 0, h.window, &area);
+    }
+
+    ComPtr<IConnectionPointContainer> points;
+    check(h.control->QueryInterface(IID_IConnectionPointContainer, points.putVoid()), "The control has no events");
+    const IID events = eventInterface(h.control.get(), points.get());
+    check(points->FindConnectionPoint(events, h.eventPoint.put()), "Finding the control's events");
+    h.sink = new EventSink(events, jobFinishedId(h.control.get(), events), std::move(onJobFinished));
+    check(h.eventPoint->Advise(h.sink, &h.cookie), "Listening to the control's events");
+}
+
+TrelkControl::~TrelkControl() = default;
+
+bool TrelkControl::ConnectClient(const std::wstring &strClient, const std::wstring &strParam, long nParam)
+{
+    Bstr client(strClient);
+    Bstr param(strParam);
+    return m_host->number(kConnectClient, "ConnectClient",
+                          {byValue(client.get()), byValue(param.get()), byValue(nParam)}) != 0;
+}
+
+void TrelkControl::DisconnectClient()
+{
+    VARIANT result = m_host->call(kDisconnectClient, "DisconnectClient", {});
+    VariantClear(&result);
+}
+
+short TrelkControl::BeginShowVar(std::wstring &strVarName, const std::wstring &strParam)
+{
+    Bstr name(strVarName);
+    Bstr param(strParam);
+    const short job =
+        m_host->jobNumber(kBeginShowVar, "BeginShowVar", {byReference(name.address()), byValue(param.get())});
+    strVarName = name.text();
+    return job;
+}
+
+bool TrelkControl::GetShowVarResult(short nJob, std::wstring &strVarValue)
+{
+    Bstr value(strVarValue);
+    const bool read =
+        m_host->number(kGetShowVarResult, "GetShowVarResult", {byValue(nJob), byReference(value.address())}) != 0;
+    strVarValue = value.text();
+    return read;
+}
+
+short TrelkControl::BeginSetVar(std::wstring &strVarName, std::wstring &strNewValue)
+{
+    Bstr name(strVarName);
+    Bstr value(strNewValue);
+    const short job = m_host->jobNumber(kBeginSetVar, "BeginSetVar",
+                                        {byReference(name.address()), byReference(value.address())});
+    strVarName = name.text();
+    strNewValue = value.text();
+    return job;
+}
+
+bool TrelkControl::GetSetVarResult(short nJob)
+{
+    return m_host->number(kGetSetVarResult, "GetSetVarResult", {byValue(nJob)}) != 0;
+}
+
+void TrelkControl::GetJobError(short &nJob, short &nCode1, short &nCode2, std::wstring &strText1,
+                               std::wstring &strText2, std::wstring &strErrorText)
+{
+    Bstr text1(strText1);
+    Bstr text2(strText2);
+    Bstr errorText(strErrorText);
+    VARIANT result = m_host->call(kGetJobError, "GetJobError",
+                                  {byReference(&nJob), byReference(&nCode1), byReference(&nCode2),
+                                   byReference(text1.address()), byReference(text2.address()),
+                                   byReference(errorText.address())});
+    VariantClear(&result);
+    strText1 = text1.text();
+    strText2 = text2.text();
+    strErrorText = errorText.text();
+}
