@@ -104,47 +104,46 @@ private:
     BSTR m_b;
 };
 
-VARIANTARG byValue(BSTR text)
+VARIANTARG argument(VARTYPE type)
 {
     VARIANTARG v;
     VariantInit(&v);
-    V_VT(&v) = VT_BSTR;
+    V_VT(&v) = type;
+    return v;
+}
+
+// Arguments point at texts and numbers the caller keeps alive and frees.
+VARIANTARG byValue(BSTR text)
+{
+    VARIANTARG v = argument(VT_BSTR);
     V_BSTR(&v) = text;
     return v;
 }
 
 VARIANTARG byValue(short number)
 {
-    VARIANTARG v;
-    VariantInit(&v);
-    V_VT(&v) = VT_I2;
+    VARIANTARG v = argument(VT_I2);
     V_I2(&v) = number;
     return v;
 }
 
 VARIANTARG byValue(long number)
 {
-    VARIANTARG v;
-    VariantInit(&v);
-    V_VT(&v) = VT_I4;
+    VARIANTARG v = argument(VT_I4);
     V_I4(&v) = number;
     return v;
 }
 
 VARIANTARG byReference(BSTR *text)
 {
-    VARIANTARG v;
-    VariantInit(&v);
-    V_VT(&v) = VT_BYREF | VT_BSTR;
+    VARIANTARG v = argument(VT_BYREF | VT_BSTR);
     V_BSTRREF(&v) = text;
     return v;
 }
 
 VARIANTARG byReference(short *number)
 {
-    VARIANTARG v;
-    VariantInit(&v);
-    V_VT(&v) = VT_BYREF | VT_I2;
+    VARIANTARG v = argument(VT_BYREF | VT_I2);
     V_I2REF(&v) = number;
     return v;
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the loader's fuzz target with clang and libFuzzer and runs it from
-# the seed corpus for the given number of seconds (default 60).
+# the starting corpus in fuzz/seeds for the given number of seconds (default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}

@@ -1,7 +1,7 @@
 // Saves the settings file in a loop in a child process and kills the child
 // with SIGKILL at random moments. After every kill the file must be exactly
 // the old or the new content; temporary files left beside it stay rare.
-// Usage: kill_trials [TRIALS [SEED]]
+// Usage: kill_trials [TRIALS [RANDOM_START]]
 #include "BackwardIni.h"
 #include "SettingsFile.h"
 
@@ -58,8 +58,7 @@ int main(int argc, char **argv)
         saveForever(args[2]);
 
     const int trials = args.size() > 1 ? args[1].toInt() : 100;
-    const quint32 seed = args.size() > 2 ? args[2].toUInt() : 1;
-    QRandomGenerator rng(seed);
+    QRandomGenerator rng(args.size() > 2 ? args[2].toUInt() : 1);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Backward.ini"));
     const QByteArray oldContent = renderSettings(small());

@@ -1,8 +1,6 @@
 #include "ScriptedComponent.h"
+#include "FileSizeLimit.h"
 #include "WindowFixture.h"
-
-#include <sys/resource.h>
-#include <csignal>
 
 namespace {
 
@@ -142,15 +140,10 @@ void TestApply::writeFailsPartWay()
     QVERIFY(f.open());
     const QByteArray before = f.fileBytes();
 
-    // As on a full disk: the write stops part-way.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = 16 * 1024;
-    setrlimit(RLIMIT_FSIZE, &small);
-    f.window->Apply();
-    setrlimit(RLIMIT_FSIZE, &saved);
+    {
+        const FileSizeLimit fullDisk(16 * 1024);
+        f.window->Apply();
+    }
 
     QCOMPARE(f.messages.size(), 1);
     QVERIFY2(f.messages.first().startsWith(kCantSave), qPrintable(f.messages.first()));

@@ -1,12 +1,11 @@
 #include "BackwardIni.h"
+#include "FileSizeLimit.h"
 #include "SettingsFile.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/resource.h>
-#include <csignal>
 
 Q_DECLARE_METATYPE(Settings)
 
@@ -324,16 +323,12 @@ void TestSettings::failedWriteLeavesOldFileWhole()
     Settings big = Settings::initial();
     big.leadingComments = QByteArray(256 * 1024, ';');
 
-    // The write runs into the file size limit part-way.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = 64 * 1024;
-    setrlimit(RLIMIT_FSIZE, &small);
     QString reason;
-    const bool written = writeSettingsFile(path(), big, &reason);
-    setrlimit(RLIMIT_FSIZE, &saved);
+    bool written = false;
+    {
+        const FileSizeLimit fullDisk(64 * 1024); // the write stops part-way
+        written = writeSettingsFile(path(), big, &reason);
+    }
 
     QVERIFY(!written);
     QVERIFY(!reason.isEmpty());
