@@ -312,10 +312,11 @@ void Tavrin::LoadSettingsFile()
 
 void Tavrin::ApplyEnablingRules()
 {
+    const std::initializer_list<QWidget *> traceDependent = {T_Text_Movements,   T_Text_Cycflags,
+                                                             T_Combo_FinishedSub, O_Check_SetToFalse,
+                                                             O_Combo_Trace,       O_Combo_Restore};
     const bool trace = T_Check_Enable->isChecked();
-    for (QWidget *control : {static_cast<QWidget *>(T_Text_Movements), static_cast<QWidget *>(T_Text_Cycflags),
-                             static_cast<QWidget *>(T_Combo_FinishedSub), static_cast<QWidget *>(O_Check_SetToFalse),
-                             static_cast<QWidget *>(O_Combo_Trace), static_cast<QWidget *>(O_Combo_Restore)})
+    for (QWidget *control : traceDependent)
         control->setEnabled(trace);
     const bool general = T_Check_Enable->isChecked() || S_Check_Enable->isChecked();
     for (QCheckBox *box : {G_Check_Backwardstart, G_Check_ImplicitBCO, G_CheckQuitMess})
