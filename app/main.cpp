@@ -16,7 +16,12 @@ int main(int argc, char **argv)
 #endif
     QApplication app(argc, argv);
     app.setApplicationName(QString::fromLatin1(kAppTitle));
+    // Only closing the editor ends the program (it does so itself). Qt does
+    // not count a tool window as a window, so without this the close of a
+    // message box would count as the last window closing and quit.
+    app.setQuitOnLastWindowClosed(false);
     Tavrin window;
+    SetMessageOwner(&window);
     window.ShowCentred();
     return app.exec();
 }

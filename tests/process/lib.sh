@@ -34,7 +34,7 @@ start_program() {
 
 # Waits for the editor window and gives it the keyboard focus.
 wait_window() {
-    window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Edit: Backward\.ini$' | head -n 1) ||
+    window=$(timeout 30 xdotool search --all --sync --onlyvisible --pid "$pid" --name '^Edit: Backward\.ini$' | head -n 1) ||
         fail "no window"
     xdotool windowfocus --sync "$window"
     sleep 0.2
