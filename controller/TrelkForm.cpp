@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <stdexcept>
+#include <utility>
 
 std::function<void(int)> TrelkForm::sleep = [](int milliseconds) { QThread::msleep(milliseconds); };
 
@@ -36,27 +37,34 @@ void TrelkForm::Load()
 {
     if (m_trelk1)
         return;
-    std::unique_ptr<TrelkComponent> trelk = componentFactory() ? componentFactory()() : CreateTrelk1();
-    connect(trelk.get(), &TrelkComponent::JobFinished, this, &TrelkForm::onJobFinished);
-    const bool connected = trelk->ConnectClient(QStringLiteral("Load_Tavrin"), QString(), 0);
-    m_trelk1 = std::move(trelk);
-    bConnected = connected;
+    // Held before the connect request: a control may deliver a job's event
+    // while that call runs, and its handler needs the component.
+    m_trelk1 = componentFactory() ? componentFactory()() : CreateTrelk1();
+    connect(m_trelk1.get(), &TrelkComponent::JobFinished, this, &TrelkForm::onJobFinished);
+    try {
+        bConnected = m_trelk1->ConnectClient(QStringLiteral("Load_Tavrin"), QString(), 0);
+    } catch (...) {
+        m_trelk1.reset();
+        throw;
+    }
 }
 
 void TrelkForm::Unload()
 {
-    if (!m_trelk1)
+    if (!m_trelk1 || m_unloading)
         return;
-    // The unload is never refused; the component goes whatever it answers.
-    const std::unique_ptr<TrelkComponent> trelk = std::move(m_trelk1);
-    const bool wasConnected = bConnected;
-    bConnected = false;
+    // The unload is never refused; the component goes whatever it answers,
+    // and stays reachable for an event delivered during the disconnect.
+    m_unloading = true;
+    const bool wasConnected = std::exchange(bConnected, false);
     // Its answer is not used, and a client's destructor must not throw.
     try {
         if (wasConnected)
-            trelk->DisconnectClient();
+            m_trelk1->DisconnectClient();
     } catch (const std::exception &) {
     }
+    m_trelk1.reset();
+    m_unloading = false;
 }
 
 TrelkComponent &TrelkForm::Trelk1()

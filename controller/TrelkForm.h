@@ -44,5 +44,6 @@ private:
     bool bCommandEnded = false;
     QString strError;
     bool bConnected = false;
+    bool m_unloading = false;
     std::unique_ptr<TrelkComponent> m_trelk1;
 };

@@ -32,6 +32,8 @@ public:
     std::optional<QString> throwOnBegin;
     std::optional<QString> throwOnJobError;
     QList<Event> events;     // posted as the cycles come
+    std::optional<qint32> statusInsideConnect;    // an event delivered during the call
+    std::optional<qint32> statusInsideDisconnect;
 
     QStringList calls;       // every call, with its arguments
     QStringList *callsWhenGone = nullptr; // receives `calls` when the host destroys it
@@ -59,9 +61,16 @@ public:
     bool ConnectClient(const QString &strClient, const QString &strParam, qint32 nParam) override
     {
         calls << QStringLiteral("ConnectClient(%1,%2,%3)").arg(strClient, strParam).arg(nParam);
+        if (statusInsideConnect)
+            emit JobFinished(startJob, *statusInsideConnect);
         return connectAnswer;
     }
-    void DisconnectClient() override { calls << QStringLiteral("DisconnectClient()"); }
+    void DisconnectClient() override
+    {
+        calls << QStringLiteral("DisconnectClient()");
+        if (statusInsideDisconnect)
+            emit JobFinished(startJob, *statusInsideDisconnect);
+    }
     qint16 BeginShowVar(QString &strVarName, const QString &strParam) override
     {
         calls << QStringLiteral("BeginShowVar(%1,%2)").arg(strVarName, strParam);

@@ -29,6 +29,7 @@ private slots:
     void failingJobErrorEndsWait();
     void connectAndUnload_data();
     void connectAndUnload();
+    void eventDuringConnectOrDisconnect();
     void showVarTrimming_data();
     void showVarTrimming();
     void showVarTimeoutLeavesValue();
@@ -206,6 +207,24 @@ void TestController::connectAndUnload()
     QVERIFY(!TrelkForm::instance().IsLoaded());
     QVERIFY(!TrelkForm::instance().TrelkIsConnected());
     QTEST(calls, "calls");
+}
+
+void TestController::eventDuringConnectOrDisconnect()
+{
+    ScriptedHost script;
+    QStringList calls;
+    script.configure = [&](ScriptedComponent &c) {
+        c.statusInsideConnect = 1;
+        c.statusInsideDisconnect = 1;
+        c.jobErrorText = QStringLiteral("busy");
+        c.callsWhenGone = &calls;
+    };
+    {
+        CLSTrelkCom client;
+        QCOMPARE(client.GetError(), QStringLiteral("busy"));
+    }
+    QCOMPARE(calls, (QStringList{"ConnectClient(Load_Tavrin,,0)", "GetJobError(5,0,0,,,)", "DisconnectClient()",
+                                 "GetJobError(5,0,0,,,)"}));
 }
 
 void TestController::showVarTrimming_data()
