@@ -2,6 +2,7 @@
 
 #include "BackwardIni.h"
 
+#include <QIODevice>
 #include <QString>
 
 // The settings file's fixed path, as the messages show it.
@@ -20,8 +21,12 @@ bool makeWritable(const QString &path, QString *reason = nullptr);
 // failure stays. The comment block is replaced only once the file is open.
 bool loadSettingsFile(const QString &path, Settings &settings);
 
-// The same on the file's bytes: empties the comment block, then reads line
-// by line until the end or the first line that fails.
+// The same on an open device: empties the comment block, then reads line by
+// line until the end, the first line that fails or a failing read. A line
+// that a failing read cut off is not used.
+bool loadSettings(QIODevice &device, Settings &settings);
+
+// The same on bytes in memory.
 bool parseSettings(const QByteArray &text, Settings &settings);
 
 // Replaces the existing file with the written layout, atomically, so that it
