@@ -24,11 +24,28 @@ QString settingsFilePath()
 #endif
 }
 
+namespace {
+
+// The reason a technician reads under the failure message: Qt's text, or
+// else the failing step with the system's last error.
+QString reasonText(const QString &detail, const char *step)
+{
+    if (!detail.isEmpty())
+        return detail;
+    const QString system = qt_error_string();
+    QString text = QString::fromLatin1(step);
+    if (!system.isEmpty())
+        text += QStringLiteral(": ") + system;
+    return text;
+}
+
+} // namespace
+
 bool makeWritable(const QString &path, QString *reason)
 {
     auto fail = [reason](const QString &why) {
         if (reason)
-            *reason = why;
+            *reason = reasonText(why, "Cannot make the file writable");
         return false;
     };
 #ifdef Q_OS_WIN
@@ -40,7 +57,12 @@ bool makeWritable(const QString &path, QString *reason)
     QFile file(path);
     if (!file.exists())
         return fail(QStringLiteral("No such file or directory"));
-    if (!file.setPermissions(file.permissions() | QFileDevice::WriteOwner))
+    // Changing the mode needs ownership, which a user who may write the file
+    // need not have; leave a mode that already lets the owner write.
+    const QFileDevice::Permissions mode = file.permissions();
+    if (mode & QFileDevice::WriteOwner)
+        return true;
+    if (!file.setPermissions(mode | QFileDevice::WriteOwner))
         return fail(file.errorString());
     return true;
 #endif
@@ -185,7 +207,7 @@ bool writeSettingsFile(const QString &path, const Settings &settings, QString *r
     const QByteArray text = renderSettings(settings);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
         if (reason)
-            *reason = file.errorString();
+            *reason = reasonText(file.errorString(), "Cannot write the file");
         return false;
     }
     return true;

@@ -13,7 +13,7 @@ inline constexpr char kSettingsDisplayPath[] = "C:\\QEL\\Roboter\\Init\\Backward
 QString settingsFilePath();
 
 // Clears the read-only state, as every load and save does first. Fails when
-// the file is missing or cannot be changed.
+// the file is missing or cannot be changed; `reason` is then never empty.
 bool makeWritable(const QString &path, QString *reason = nullptr);
 
 // Reads the file into `settings`, starting from the values it holds. Returns
@@ -30,5 +30,6 @@ bool loadSettings(QIODevice &device, Settings &settings);
 bool parseSettings(const QByteArray &text, Settings &settings);
 
 // Replaces the existing file with the written layout, atomically, so that it
-// is always either the old or the new file. Never creates the file.
+// is always either the old or the new file. Never creates the file. On
+// failure `reason` is never empty.
 bool writeSettingsFile(const QString &path, const Settings &settings, QString *reason = nullptr);

@@ -1,5 +1,6 @@
 #include "BackwardIni.h"
 #include "FileSizeLimit.h"
+#include "ImmutableFile.h"
 #include "SettingsFile.h"
 
 #include <QFile>
@@ -89,6 +90,7 @@ private slots:
     void loadMakesFileWritable();
     void loadStopsAtFailingRead_data();
     void loadStopsAtFailingRead();
+    void loadLeavesWritableModeAlone();
     void loadSurvivesBadBytes_data();
     void loadSurvivesBadBytes();
     void writtenLayout_data();
@@ -97,6 +99,8 @@ private slots:
     void writeNeverCreatesFile();
     void writeOverwritesReadOnlyFile();
     void failedWriteLeavesOldFileWhole();
+    void failedWriteGivesReason_data();
+    void failedWriteGivesReason();
 
 private:
     QTemporaryDir m_dir;
@@ -301,6 +305,21 @@ void TestSettings::loadStopsAtFailingRead()
     QCOMPARE(renderSettings(loaded), renderSettings(expected));
 }
 
+// Changing the mode needs ownership; a file that is writable already loads
+// and saves without it.
+void TestSettings::loadLeavesWritableModeAlone()
+{
+    QVERIFY(writeBytes(path(), "[TRACE]\r\nMOVEMENTS = 45\r\n"));
+    QVERIFY(QFile::setPermissions(path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    const ImmutableFile fixedMode(path());
+    if (!fixedMode.isSet())
+        QSKIP("the file system or the user cannot fix a file's mode");
+    Settings loaded = Settings::initial();
+    QVERIFY(loadSettingsFile(path(), loaded));
+    QCOMPARE(loaded[FieldId::T_Text_Movements], QByteArray("45"));
+    QVERIFY(makeWritable(path()));
+}
+
 void TestSettings::loadSurvivesBadBytes_data()
 {
     QTest::addColumn<QByteArray>("content");
@@ -403,6 +422,27 @@ void TestSettings::failedWriteLeavesOldFileWhole()
     QVERIFY(!reason.isEmpty());
     QCOMPARE(readBytes(path()), old);
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+void TestSettings::failedWriteGivesReason_data()
+{
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("mode cannot change") << false;
+    QTest::newRow("file cannot change") << true;
+}
+
+void TestSettings::failedWriteGivesReason()
+{
+    QFETCH(bool, writable);
+    QVERIFY(writeBytes(path(), "old"));
+    QFile::setPermissions(path(), writable ? QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                           : QFileDevice::ReadOwner);
+    const ImmutableFile fixed(path());
+    if (!fixed.isSet())
+        QSKIP("the file system or the user cannot fix a file");
+    QString reason;
+    QVERIFY(!writeSettingsFile(path(), Settings::initial(), &reason));
+    QVERIFY(!reason.trimmed().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestSettings)
