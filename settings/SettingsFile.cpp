@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <array>
+#include <utility>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 #endif
@@ -21,11 +24,28 @@ QString settingsFilePath()
 #endif
 }
 
+namespace {
+
+// The reason a technician reads under the failure message: Qt's text, or
+// else the failing step with the system's last error.
+QString reasonText(const QString &detail, const char *step)
+{
+    if (!detail.isEmpty())
+        return detail;
+    const QString system = qt_error_string();
+    QString text = QString::fromLatin1(step);
+    if (!system.isEmpty())
+        text += QStringLiteral(": ") + system;
+    return text;
+}
+
+} // namespace
+
 bool makeWritable(const QString &path, QString *reason)
 {
     auto fail = [reason](const QString &why) {
         if (reason)
-            *reason = why;
+            *reason = reasonText(why, "Cannot make the file writable");
         return false;
     };
 #ifdef Q_OS_WIN
@@ -37,32 +57,18 @@ bool makeWritable(const QString &path, QString *reason)
     QFile file(path);
     if (!file.exists())
         return fail(QStringLiteral("No such file or directory"));
-    if (!file.setPermissions(file.permissions() | QFileDevice::WriteOwner))
+    // Changing the mode needs ownership, which a user who may write the file
+    // need not have; leave a mode that already lets the owner write.
+    const QFileDevice::Permissions mode = file.permissions();
+    if (mode & QFileDevice::WriteOwner)
+        return true;
+    if (!file.setPermissions(mode | QFileDevice::WriteOwner))
         return fail(file.errorString());
     return true;
 #endif
 }
 
 namespace {
-
-// Calls `take` with each line; a line ends at CR LF, a lone CR or a lone LF.
-template <typename Take>
-bool forEachLine(const QByteArray &text, Take take)
-{
-    qsizetype start = 0;
-    const qsizetype size = text.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        const char c = text[i];
-        if (c != '\r' && c != '\n')
-            continue;
-        if (!take(text.mid(start, i - start)))
-            return false;
-        if (c == '\r' && i + 1 < size && text[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    return start >= size || take(text.mid(start));
-}
 
 class LineReader
 {
@@ -116,13 +122,71 @@ private:
     Section m_section = Section::None;
 };
 
+// Cuts bytes that arrive in pieces into lines for the reader: a line ends at
+// CR LF, a lone CR or a lone LF, and is passed on only once its end is in.
+class LineSplitter
+{
+public:
+    explicit LineSplitter(LineReader &reader) : m_reader(reader) {}
+
+    // False when a line makes the load fail.
+    bool feed(QByteArrayView bytes)
+    {
+        qsizetype start = 0;
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
+            const char c = bytes[i];
+            const bool lfOfCrLf = c == '\n' && m_afterCr;
+            m_afterCr = c == '\r';
+            if (lfOfCrLf) {
+                start = i + 1;
+                continue;
+            }
+            if (c != '\r' && c != '\n')
+                continue;
+            m_partial.append(bytes.sliced(start, i - start));
+            start = i + 1;
+            if (!m_reader.read(std::exchange(m_partial, {})))
+                return false;
+        }
+        m_partial.append(bytes.sliced(start));
+        return true;
+    }
+
+    // The last line, when it has no line end.
+    bool finish() { return m_partial.isEmpty() || m_reader.read(std::exchange(m_partial, {})); }
+
+private:
+    LineReader &m_reader;
+    QByteArray m_partial;
+    bool m_afterCr = false;
+};
+
 } // namespace
 
 bool parseSettings(const QByteArray &text, Settings &settings)
 {
     settings.leadingComments.clear();
     LineReader reader(settings);
-    return forEachLine(text, [&reader](const QByteArray &line) { return reader.read(line); });
+    LineSplitter lines(reader);
+    return lines.feed(text) && lines.finish();
+}
+
+bool loadSettings(QIODevice &device, Settings &settings)
+{
+    settings.leadingComments.clear();
+    LineReader reader(settings);
+    LineSplitter lines(reader);
+    std::array<char, 16 * 1024> chunk;
+    for (;;) {
+        const qint64 got = device.read(chunk.data(), qint64(chunk.size()));
+        // A failing read ends the load; a line it cut off may hold a cut value.
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return lines.finish();
+        if (!lines.feed(QByteArrayView(chunk.data(), got)))
+            return false;
+    }
 }
 
 bool loadSettingsFile(const QString &path, Settings &settings)
@@ -130,14 +194,7 @@ bool loadSettingsFile(const QString &path, Settings &settings)
     if (!makeWritable(path))
         return false;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        settings.leadingComments.clear();
-        return false;
-    }
-    return parseSettings(text, settings);
+    return file.open(QIODevice::ReadOnly) && loadSettings(file, settings);
 }
 
 bool writeSettingsFile(const QString &path, const Settings &settings, QString *reason)
@@ -150,7 +207,7 @@ bool writeSettingsFile(const QString &path, const Settings &settings, QString *r
     const QByteArray text = renderSettings(settings);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
         if (reason)
-            *reason = file.errorString();
+            *reason = reasonText(file.errorString(), "Cannot write the file");
         return false;
     }
     return true;

@@ -2,6 +2,7 @@
 
 #include "BackwardIni.h"
 
+#include <QIODevice>
 #include <QString>
 
 // The settings file's fixed path, as the messages show it.
@@ -12,7 +13,7 @@ inline constexpr char kSettingsDisplayPath[] = "C:\\QEL\\Roboter\\Init\\Backward
 QString settingsFilePath();
 
 // Clears the read-only state, as every load and save does first. Fails when
-// the file is missing or cannot be changed.
+// the file is missing or cannot be changed; `reason` is then never empty.
 bool makeWritable(const QString &path, QString *reason = nullptr);
 
 // Reads the file into `settings`, starting from the values it holds. Returns
@@ -20,10 +21,15 @@ bool makeWritable(const QString &path, QString *reason = nullptr);
 // failure stays. The comment block is replaced only once the file is open.
 bool loadSettingsFile(const QString &path, Settings &settings);
 
-// The same on the file's bytes: empties the comment block, then reads line
-// by line until the end or the first line that fails.
+// The same on an open device: empties the comment block, then reads line by
+// line until the end, the first line that fails or a failing read. A line
+// that a failing read cut off is not used.
+bool loadSettings(QIODevice &device, Settings &settings);
+
+// The same on bytes in memory.
 bool parseSettings(const QByteArray &text, Settings &settings);
 
 // Replaces the existing file with the written layout, atomically, so that it
-// is always either the old or the new file. Never creates the file.
+// is always either the old or the new file. Never creates the file. On
+// failure `reason` is never empty.
 bool writeSettingsFile(const QString &path, const Settings &settings, QString *reason = nullptr);

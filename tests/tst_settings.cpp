@@ -1,10 +1,13 @@
 #include "BackwardIni.h"
 #include "FileSizeLimit.h"
+#include "ImmutableFile.h"
 #include "SettingsFile.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 
 Q_DECLARE_METATYPE(Settings)
@@ -34,6 +37,35 @@ QByteArray readBytes(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
+// Serves `bytes` a few at a time, so that lines straddle reads, and fails
+// every read from byte `failAt` on, as a failing disk does.
+class FailingDevice : public QIODevice
+{
+public:
+    FailingDevice(QByteArray bytes, qint64 failAt) : m_bytes(std::move(bytes)), m_failAt(failAt)
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        if (m_pos >= m_failAt)
+            return -1;
+        const qint64 n = std::min({maxSize, qint64(5), m_failAt - m_pos, m_bytes.size() - m_pos});
+        std::copy_n(m_bytes.constData() + m_pos, n, data);
+        m_pos += n;
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_bytes;
+    qint64 m_failAt;
+    qint64 m_pos = 0;
+};
+
 const QByteArray kInitialFile = "\r\n\r\n[TRACE]\r\nENABLE = FALSE\r\nFINISHED_SUB = SKIP\r\n"
                                 "MOVEMENTS = 30\r\nCYCFLAGS = 5\r\n\r\n[OFC]\r\nSET_TO_FALSE = FALSE\r\n"
                                 "TRACE = AT_LEAVING\r\nRESTORE = AT_BWD\r\n\r\n[SCAN]\r\nENABLE = FALSE\r\n"
@@ -56,6 +88,9 @@ private slots:
     void loadFailsWithoutFile_data();
     void loadFailsWithoutFile();
     void loadMakesFileWritable();
+    void loadStopsAtFailingRead_data();
+    void loadStopsAtFailingRead();
+    void loadLeavesWritableModeAlone();
     void loadSurvivesBadBytes_data();
     void loadSurvivesBadBytes();
     void writtenLayout_data();
@@ -64,6 +99,8 @@ private slots:
     void writeNeverCreatesFile();
     void writeOverwritesReadOnlyFile();
     void failedWriteLeavesOldFileWhole();
+    void failedWriteGivesReason_data();
+    void failedWriteGivesReason();
 
 private:
     QTemporaryDir m_dir;
@@ -232,6 +269,57 @@ void TestSettings::loadMakesFileWritable()
     QVERIFY(QFile::permissions(path()) & QFileDevice::WriteOwner);
 }
 
+const QByteArray kCutFile = "; note\r\n; more\r\n[TRACE]\r\nENABLE = TRUE\r\nMOVEMENTS = 45\r\nCYCFLAGS = 7\r\n";
+
+void TestSettings::loadStopsAtFailingRead_data()
+{
+    QTest::addColumn<qint64>("failAt");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<Settings>("expected");
+    const qint64 moves = kCutFile.indexOf("45");
+    const QByteArray comments = "; NOTE\r\n; MORE\r\n";
+    const Settings enabled = initialWith({{FieldId::T_Check_Enable, "TRUE"}}, comments);
+    const Settings withMoves = initialWith({{FieldId::T_Check_Enable, "TRUE"}, {FieldId::T_Text_Movements, "45"}},
+                                           comments);
+    QTest::newRow("inside a value") << moves + 1 << false << enabled;
+    QTest::newRow("between CR and LF") << moves + 3 << false << withMoves;
+    QTest::newRow("after a whole line") << moves + 4 << false << withMoves;
+    QTest::newRow("inside the comments") << kCutFile.indexOf("more") << false << initialWith({}, "; NOTE\r\n");
+    QTest::newRow("at byte 0") << qint64(0) << false << Settings::initial();
+    QTest::newRow("no failure") << kCutFile.size() + 1 << true
+                                << initialWith({{FieldId::T_Check_Enable, "TRUE"},
+                                                {FieldId::T_Text_Movements, "45"},
+                                                {FieldId::T_Text_Cycflags, "7"}},
+                                               comments);
+}
+
+void TestSettings::loadStopsAtFailingRead()
+{
+    QFETCH(qint64, failAt);
+    QFETCH(bool, ok);
+    QFETCH(Settings, expected);
+    FailingDevice device(kCutFile, failAt);
+    Settings loaded = Settings::initial();
+    loaded.leadingComments = "; FROM BEFORE\r\n";
+    QCOMPARE(loadSettings(device, loaded), ok);
+    QCOMPARE(renderSettings(loaded), renderSettings(expected));
+}
+
+// Changing the mode needs ownership; a file that is writable already loads
+// and saves without it.
+void TestSettings::loadLeavesWritableModeAlone()
+{
+    QVERIFY(writeBytes(path(), "[TRACE]\r\nMOVEMENTS = 45\r\n"));
+    QVERIFY(QFile::setPermissions(path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    const ImmutableFile fixedMode(path());
+    if (!fixedMode.isSet())
+        QSKIP("the file system or the user cannot fix a file's mode");
+    Settings loaded = Settings::initial();
+    QVERIFY(loadSettingsFile(path(), loaded));
+    QCOMPARE(loaded[FieldId::T_Text_Movements], QByteArray("45"));
+    QVERIFY(makeWritable(path()));
+}
+
 void TestSettings::loadSurvivesBadBytes_data()
 {
     QTest::addColumn<QByteArray>("content");
@@ -334,6 +422,27 @@ void TestSettings::failedWriteLeavesOldFileWhole()
     QVERIFY(!reason.isEmpty());
     QCOMPARE(readBytes(path()), old);
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+void TestSettings::failedWriteGivesReason_data()
+{
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("mode cannot change") << false;
+    QTest::newRow("file cannot change") << true;
+}
+
+void TestSettings::failedWriteGivesReason()
+{
+    QFETCH(bool, writable);
+    QVERIFY(writeBytes(path(), "old"));
+    QFile::setPermissions(path(), writable ? QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                           : QFileDevice::ReadOwner);
+    const ImmutableFile fixed(path());
+    if (!fixed.isSet())
+        QSKIP("the file system or the user cannot fix a file");
+    QString reason;
+    QVERIFY(!writeSettingsFile(path(), Settings::initial(), &reason));
+    QVERIFY(!reason.trimmed().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestSettings)
