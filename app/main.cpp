@@ -1,9 +1,27 @@
 #include "Message.h"
+#include "SettingsFile.h"
 #include "Tavrin.h"
 
 #include <QApplication>
+#include <QDir>
 
 #include <cstdio>
+
+// The controller's settings file. Only the program itself names it; tests
+// give the window a file of their own.
+static QString installedSettingsFilePath()
+{
+#ifdef Q_OS_WIN
+    return QString::fromLatin1(kSettingsDisplayPath);
+#else
+    // Without drive letters, C: is the folder in TAVRIN_DRIVE_C (default
+    // /mnt/c, as under WSL).
+    QString driveC = qEnvironmentVariable("TAVRIN_DRIVE_C");
+    if (driveC.isEmpty())
+        driveC = QStringLiteral("/mnt/c");
+    return QDir(driveC).filePath(QStringLiteral("QEL/Roboter/Init/Backward.ini"));
+#endif
+}
 
 int main(int argc, char **argv)
 {
@@ -20,6 +38,7 @@ int main(int argc, char **argv)
     // not count a tool window as a window, so without this the close of a
     // message box would count as the last window closing and quit.
     app.setQuitOnLastWindowClosed(false);
+    SetSettingsFilePath(installedSettingsFilePath());
     Tavrin window;
     SetMessageOwner(&window);
     window.ShowCentred();

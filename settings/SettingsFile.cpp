@@ -12,16 +12,20 @@
 #include <windows.h>
 #endif
 
+static QString &settingsPath()
+{
+    static QString path;
+    return path;
+}
+
 QString settingsFilePath()
 {
-#ifdef Q_OS_WIN
-    return QString::fromLatin1(kSettingsDisplayPath);
-#else
-    QString driveC = qEnvironmentVariable("TAVRIN_DRIVE_C");
-    if (driveC.isEmpty())
-        driveC = QStringLiteral("/mnt/c");
-    return QDir(driveC).filePath(QStringLiteral("QEL/Roboter/Init/Backward.ini"));
-#endif
+    return settingsPath();
+}
+
+void SetSettingsFilePath(const QString &path)
+{
+    settingsPath() = path;
 }
 
 namespace {

@@ -8,9 +8,11 @@
 // The settings file's fixed path, as the messages show it.
 inline constexpr char kSettingsDisplayPath[] = "C:\\QEL\\Roboter\\Init\\Backward.ini";
 
-// Where that path is on this host. Without drive letters, C: stands for the
-// folder in TAVRIN_DRIVE_C (default /mnt/c, as under WSL).
+// The file that the window loads and saves. It is empty until the program
+// sets it at start, so a window that a test makes without a file of its own
+// fails to load and save instead of reaching the controller's file.
 QString settingsFilePath();
+void SetSettingsFilePath(const QString &path);
 
 // Clears the read-only state, as every load and save does first. Fails when
 // the file is missing or cannot be changed; `reason` is then never empty.

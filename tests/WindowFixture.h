@@ -4,6 +4,7 @@
 // recorded instead of shown and the program's end recorded instead of done.
 
 #include "Message.h"
+#include "SettingsFile.h"
 #include "Tavrin.h"
 
 #include <QApplication>
@@ -24,7 +25,7 @@ class WindowFixture
 public:
     WindowFixture()
     {
-        qputenv("TAVRIN_DRIVE_C", m_drive.path().toLocal8Bit());
+        SetSettingsFilePath(filePath());
         QDir(m_drive.path()).mkpath(QStringLiteral("QEL/Roboter/Init"));
         SetMessageHandler([this](const QString &text) { messages << text; });
         Tavrin::endProgram = [this] { ++programEnds; };
@@ -32,6 +33,7 @@ public:
     ~WindowFixture()
     {
         window.reset();
+        SetSettingsFilePath({});
         SetMessageHandler({});
     }
 

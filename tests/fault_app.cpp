@@ -4,10 +4,12 @@
 // pressed at once, and "status: restored" is printed whenever the status line
 // goes blank again, so a driver can tell when an Apply has ended.
 #include "Message.h"
+#include "SettingsFile.h"
 #include "Tavrin.h"
 #include "TrelkForm.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QTimer>
 
@@ -82,6 +84,13 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     app.setApplicationName(QString::fromLatin1(kAppTitle));
+    // A test program: its drive C: is always a folder the test gave it.
+    const QString driveC = qEnvironmentVariable("TAVRIN_DRIVE_C");
+    if (driveC.isEmpty()) {
+        std::fputs("tavrin_faults: TAVRIN_DRIVE_C must name the test's drive C: folder\n", stderr);
+        return 2;
+    }
+    SetSettingsFilePath(QDir(driveC).filePath(QStringLiteral("QEL/Roboter/Init/Backward.ini")));
 
     const QByteArray fault = qgetenv("TAVRIN_FAULT");
     if (fault == "no-component")

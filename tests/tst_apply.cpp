@@ -30,6 +30,7 @@ private slots:
     void controllerOutcomes_data();
     void controllerOutcomes();
     void missingFile();
+    void noFileGivenReachesNoFile();
     void readOnlyFile();
     void writeFailsPartWay();
     void componentCannotBeCreated();
@@ -112,6 +113,21 @@ void TestApply::missingFile()
     QVERIFY(!QFile::exists(f.filePath()));
     QVERIFY(!script.current); // no reload request, not even a connection
     QCOMPARE(labelState(f).text, QString());
+}
+
+// Only the program names the controller's file; a window made without one
+// must neither read nor write any file, whatever the platform.
+void TestApply::noFileGivenReachesNoFile()
+{
+    ScriptedHost script;
+    WindowFixture f;
+    SetSettingsFilePath({});
+    QVERIFY(f.open());
+    QTest::keyClick(f.control("T_Check_Enable"), Qt::Key_Return);
+    QCOMPARE(f.messages.size(), 2);
+    QCOMPARE(f.messages[0], QStringLiteral("Cant open C:\\QEL\\Roboter\\Init\\Backward.ini"));
+    QVERIFY(f.messages[1].startsWith(kCantSave));
+    QVERIFY(!script.current);
 }
 
 void TestApply::readOnlyFile()
