@@ -40,10 +40,12 @@ const char kStatusText[] = "SAVEING BACKWARD.INI ...";
 constexpr int kMovementsBound = 60;
 constexpr int kCycflagsBound = 26;
 
-// Layout values are twips; 15 twips make one pixel at 96 dpi.
+// Layout values are twips; 15 twips make one pixel at 96 dpi, to the
+// nearest pixel (220 twips are 15 pixels, not 14).
 QRect twips(int left, int top, int width, int height)
 {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
+    auto pixels = [](int value) { return (value + 7) / 15; };
+    return QRect(pixels(left), pixels(top), pixels(width), pixels(height));
 }
 
 QFont msSansSerif(bool bold = false)
@@ -207,8 +209,11 @@ void Tavrin::buildControls()
     for (const LabelDef &def : labels) {
         auto *label = new QLabel(QLatin1String(def.caption), this);
         label->setObjectName(QLatin1String(def.name));
-        label->setGeometry(def.geometry);
         label->setFont(def.heading ? arial(12, true) : arial(9, false));
+        // A substitute face may need more width than the design gave.
+        QRect geometry = def.geometry;
+        geometry.setWidth(qMax(geometry.width(), label->sizeHint().width()));
+        label->setGeometry(geometry);
         label->setToolTip(def.toolTip);
         if (def.heading)
             setTextColour(label, kHeadingColour);

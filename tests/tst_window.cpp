@@ -34,6 +34,8 @@ private slots:
     void startUp_data();
     void startUp();
     void layout();
+    void geometry_data();
+    void geometry();
     void toolTips_data();
     void toolTips();
     void rulesAtStartUp_data();
@@ -114,6 +116,51 @@ void TestWindow::layout()
     const QRect screen = f.window->screen()->availableGeometry();
     QVERIFY2(qAbs(f.window->geometry().center().x() - screen.center().x()) <= 2,
              qPrintable(QStringLiteral("%1 in %2").arg(f.window->geometry().center().x()).arg(screen.center().x())));
+}
+
+void TestWindow::geometry_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("designed"); // pixels of the design's twips
+    const std::pair<const char *, QRect> rows[] = {
+        {"T_Check_Enable", {248, 16, 15, 17}},       {"T_Text_Movements", {248, 40, 25, 19}},
+        {"T_Combo_FinishedSub", {248, 64, 137, 21}}, {"T_Text_Cycflags", {248, 88, 25, 19}},
+        {"O_Check_SetToFalse", {248, 112, 17, 17}},  {"O_Combo_Trace", {248, 136, 137, 21}},
+        {"O_Combo_Restore", {248, 160, 137, 21}},    {"S_Check_Enable", {248, 192, 15, 17}},
+        {"G_Check_Backwardstart", {248, 224, 17, 17}}, {"G_Check_ImplicitBCO", {248, 248, 17, 17}},
+        {"btnApply", {296, 224, 65, 25}},            {"G_CheckQuitMess", {248, 272, 17, 17}},
+        {"Label1", {8, 8, 62, 19}},                  {"T_Enable", {104, 16, 44, 15}},
+        {"T_Movements", {104, 40, 72, 15}},          {"T_Finished_Sub", {104, 64, 79, 15}},
+        {"T_Cycflags", {104, 88, 55, 15}},           {"Label3", {8, 112, 40, 19}},
+        {"O_Set_to_False", {104, 112, 80, 15}},      {"O_TraceIt", {104, 136, 36, 15}},
+        {"O_RestoreIt", {104, 160, 48, 15}},         {"Label2", {8, 192, 52, 19}},
+        {"S_Enable", {104, 192, 44, 15}},            {"Label6", {8, 224, 85, 19}},
+        {"G_Backwardst", {104, 224, 88, 15}},        {"G_ImplBCO", {104, 248, 76, 15}},
+        {"G_QuitMess", {104, 272, 121, 17}},         {"Info", {40, 312, 313, 25}},
+    };
+    for (const auto &[name, rect] : rows)
+        QTest::newRow(name) << QString::fromLatin1(name) << rect;
+}
+
+void TestWindow::geometry()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, designed);
+    WindowFixture f;
+    f.window = std::make_unique<Tavrin>();
+    QWidget *w = f.window->findChild<QWidget *>(name);
+    QVERIFY(w);
+    auto *label = qobject_cast<QLabel *>(w);
+    if (!label || name == QLatin1String("Info")) {
+        QCOMPARE(w->geometry(), designed);
+        return;
+    }
+    // A label may grow to the right where its face needs it, never into the controls.
+    QCOMPARE(w->pos(), designed.topLeft());
+    QCOMPARE(w->height(), designed.height());
+    QCOMPARE_GE(w->width(), designed.width());
+    QCOMPARE_GE(w->width(), label->fontMetrics().horizontalAdvance(label->text()));
+    QVERIFY(w->geometry().right() < 248);
 }
 
 void TestWindow::toolTips_data()
