@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 std::function<void()> Tavrin::endProgram = [] {
     std::fflush(stdout);
@@ -133,6 +134,7 @@ void Tavrin::buildControls()
         box->setGeometry(geometry);
         box->setAlignment(Qt::AlignCenter);
         box->setFont(msSansSerif());
+        box->setMaxLength(std::numeric_limits<int>::max()); // counts have no length limit
         return box;
     };
     auto comboBox = [this](const char *name, QRect geometry) {

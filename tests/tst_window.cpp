@@ -53,6 +53,7 @@ private slots:
     void numericEntry();
     void enteringSelectsWholeText();
     void loadedCountStaysUntilLeft();
+    void longCountRoundTrips();
     void enterRunsApplyWithoutMovingFocus();
 };
 
@@ -467,6 +468,17 @@ void TestWindow::loadedCountStaysUntilLeft()
     QCOMPARE(cycflags->text(), QStringLiteral("99"));
     WindowFixture::pressTab();
     QCOMPARE(cycflags->text(), QStringLiteral("26"));
+}
+
+void TestWindow::longCountRoundTrips()
+{
+    WindowFixture f;
+    const QByteArray count(40000, '7');
+    f.writeFile("[TRACE]\r\nENABLE = TRUE\r\nCYCFLAGS = " + count + "\r\n");
+    QVERIFY(f.open());
+    QCOMPARE(f.text("T_Text_Cycflags")->text().size(), count.size());
+    f.window->Apply();
+    QVERIFY(f.fileBytes().contains("CYCFLAGS = " + count + "\r\n"));
 }
 
 void TestWindow::enterRunsApplyWithoutMovingFocus()
