@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QAbstractItemView>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -94,6 +95,11 @@ int boundedValue(const QString &digits)
     for (QChar c : digits)
         value = qMin(value * 10 + c.digitValue(), 32768);
     return value;
+}
+
+bool isEnter(const QKeyEvent *event)
+{
+    return event->text() == QLatin1String("\r") || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
 }
 
 } // namespace
@@ -230,6 +236,8 @@ void Tavrin::buildControls()
                 G_Check_Backwardstart, G_Check_ImplicitBCO, G_CheckQuitMess};
     for (QWidget *field : m_fields)
         field->installEventFilter(this);
+    for (QComboBox *list : {T_Combo_FinishedSub, O_Combo_Trace, O_Combo_Restore})
+        list->view()->installEventFilter(this);
     btnApply->installEventFilter(this);
 
     // A change of value from code counts like a click, as the loader relies on.
@@ -432,7 +440,7 @@ bool Tavrin::previewKey(QKeyEvent *event)
         close();
         return false;
     }
-    if (event->text() == QLatin1String("\r") || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (isEnter(event)) {
         // A half-typed count must not reach the file; the box keeps the focus.
         if (auto *box = qobject_cast<QLineEdit *>(focusWidget()); box && m_enteredField == box) {
             KeepDigits(box);
@@ -443,8 +451,39 @@ bool Tavrin::previewKey(QKeyEvent *event)
     return false; // the key goes on to the focused control
 }
 
+// An open drop-down list has the keys itself; Enter and Escape must still
+// reach the window. Enter takes the highlighted item before Apply saves.
+bool Tavrin::previewOpenListKey(QComboBox *list, QEvent *event)
+{
+    if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress)
+        return false;
+    auto *key = static_cast<QKeyEvent *>(event);
+    const bool enter = isEnter(key);
+    if (!enter && key->key() != Qt::Key_Escape)
+        return false;
+    if (event->type() == QEvent::ShortcutOverride) {
+        // Claimed, so the list does not act on it before the key press.
+        event->accept();
+        return true;
+    }
+    const QModelIndex highlighted = list->view()->currentIndex();
+    list->hidePopup();
+    if (!enter) {
+        close();
+        return true;
+    }
+    if (highlighted.isValid())
+        list->setCurrentIndex(highlighted.row());
+    Apply();
+    return true;
+}
+
 bool Tavrin::eventFilter(QObject *watched, QEvent *event)
 {
+    for (QComboBox *list : {T_Combo_FinishedSub, O_Combo_Trace, O_Combo_Restore}) {
+        if (watched == list->view())
+            return previewOpenListKey(list, event);
+    }
     auto *control = static_cast<QWidget *>(watched);
     switch (event->type()) {
     case QEvent::KeyPress:

@@ -1,5 +1,7 @@
+#include "ScriptedComponent.h"
 #include "WindowFixture.h"
 
+#include <QAbstractItemView>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -55,6 +57,8 @@ private slots:
     void loadedCountStaysUntilLeft();
     void longCountRoundTrips();
     void enterRunsApplyWithoutMovingFocus();
+    void keysInOpenList_data();
+    void keysInOpenList();
 };
 
 void TestWindow::startUp_data()
@@ -501,6 +505,41 @@ void TestWindow::enterRunsApplyWithoutMovingFocus()
     QTest::keyClick(movements, Qt::Key_Enter, Qt::KeypadModifier);
     QCOMPARE(returned.count(), 1);
     QCOMPARE(QApplication::focusWidget(), movements);
+}
+
+void TestWindow::keysInOpenList_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("applies");
+    QTest::addColumn<int>("programEnds");
+    QTest::newRow("enter") << int(Qt::Key_Return) << "AT_FWD" << 1 << 0;
+    QTest::newRow("keypad enter") << int(Qt::Key_Enter) << "AT_FWD" << 1 << 0;
+    QTest::newRow("escape") << int(Qt::Key_Escape) << "AT_BWD" << 0 << 1;
+}
+
+void TestWindow::keysInOpenList()
+{
+    QFETCH(int, key);
+    QFETCH(QString, value);
+    ScriptedHost script;
+    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
+    WindowFixture f;
+    f.writeFile(kAllEnabledFile);
+    QVERIFY(f.open());
+    QComboBox *list = f.list("O_Combo_Restore");
+    list->setFocus(Qt::TabFocusReason);
+    list->showPopup();
+    QTRY_VERIFY(list->view()->isVisible());
+    QTest::keyClick(list->view(), Qt::Key_Down);
+    QTest::keyClick(list->view(), Qt::Key(key));
+    QVERIFY(!list->view()->isVisible());
+    QCOMPARE(list->currentText(), value);
+    QTEST(script.current ? int(script.current->calls.count(QStringLiteral("BeginSetVar($LOAD_TAVRIN,TRUE)"))) : 0,
+          "applies");
+    // Saved only by an Apply, with the item picked.
+    QCOMPARE(f.fileBytes().contains("RESTORE = " + value.toLatin1() + "\r\n"), f.programEnds == 0);
+    QTEST(f.programEnds, "programEnds");
 }
 
 QTEST_MAIN(TestWindow)
