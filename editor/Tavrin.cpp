@@ -14,6 +14,7 @@
 #include <QAbstractItemView>
 #include <QPushButton>
 #include <QScreen>
+#include <QStylePainter>
 #include <QTimer>
 
 #include <cstdio>
@@ -97,6 +98,28 @@ int boundedValue(const QString &digits)
     return value;
 }
 
+// A check box drawn as designed: a 13x13 box at the left, vertically
+// centred, so its background colour (the focus mark) shows around it in
+// every style. No caption and no focus frame: the colour is the mark.
+class FieldCheckBox : public QCheckBox
+{
+public:
+    using QCheckBox::QCheckBox;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        constexpr int side = 13;
+        QStylePainter painter(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        option.state &= ~QStyle::State_HasFocus;
+        option.rect = QRect(0, (height() - side) / 2, side, side);
+        painter.drawPrimitive(QStyle::PE_IndicatorCheckBox, option);
+    }
+    bool hitButton(const QPoint &pos) const override { return rect().contains(pos); }
+};
+
 bool isEnter(const QKeyEvent *event)
 {
     return event->text() == QLatin1String("\r") || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
@@ -129,7 +152,7 @@ Tavrin::~Tavrin() = default;
 void Tavrin::buildControls()
 {
     auto checkBox = [this](const char *name, QRect geometry) {
-        auto *box = new QCheckBox(this);
+        auto *box = new FieldCheckBox(this);
         box->setObjectName(QLatin1String(name));
         box->setGeometry(geometry);
         return box;

@@ -50,6 +50,8 @@ private slots:
     void closingEndsProgram_data();
     void closingEndsProgram();
     void checkBoxFocusColours();
+    void focusColourShowsAroundBox_data();
+    void focusColourShowsAroundBox();
     void markSurvivesMessageBox();
     void numericEntry_data();
     void numericEntry();
@@ -351,6 +353,32 @@ void TestWindow::checkBoxFocusColours()
     const QPalette before = list->palette();
     list->setFocus(Qt::TabFocusReason);
     QCOMPARE(list->palette(), before);
+}
+
+void TestWindow::focusColourShowsAroundBox_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("15 wide") << "T_Check_Enable";
+    QTest::newRow("17 wide") << "G_Check_Backwardstart";
+}
+
+void TestWindow::focusColourShowsAroundBox()
+{
+    QFETCH(QString, name);
+    WindowFixture f;
+    f.writeFile(kAllEnabledFile);
+    QVERIFY(f.open());
+    auto *box = f.window->findChild<QCheckBox *>(name);
+    box->setFocus(Qt::TabFocusReason);
+    const QImage image = box->grab().toImage();
+    const int right = box->width() - 1;
+    const int bottom = box->height() - 1;
+    // A 13x13 box at the left, centred: two rows above and below, the rest at the right.
+    for (QPoint margin : {QPoint(6, 0), QPoint(6, 1), QPoint(6, bottom - 1), QPoint(6, bottom), QPoint(right, 8),
+                          QPoint(13, 8)})
+        QVERIFY2(image.pixelColor(margin) == kBlue,
+                 qPrintable(QStringLiteral("%1,%2").arg(margin.x()).arg(margin.y())));
+    QVERIFY(image.pixelColor(6, 8) != kBlue);
 }
 
 // Shows a real message box over the window, notes what the window looked
