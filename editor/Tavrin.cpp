@@ -11,12 +11,15 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QAbstractItemView>
 #include <QPushButton>
 #include <QScreen>
+#include <QStylePainter>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 std::function<void()> Tavrin::endProgram = [] {
     std::fflush(stdout);
@@ -40,10 +43,12 @@ const char kStatusText[] = "SAVEING BACKWARD.INI ...";
 constexpr int kMovementsBound = 60;
 constexpr int kCycflagsBound = 26;
 
-// Layout values are twips; 15 twips make one pixel at 96 dpi.
+// Layout values are twips; 15 twips make one pixel at 96 dpi, to the
+// nearest pixel (220 twips are 15 pixels, not 14).
 QRect twips(int left, int top, int width, int height)
 {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
+    auto pixels = [](int value) { return (value + 7) / 15; };
+    return QRect(pixels(left), pixels(top), pixels(width), pixels(height));
 }
 
 QFont msSansSerif(bool bold = false)
@@ -93,6 +98,33 @@ int boundedValue(const QString &digits)
     return value;
 }
 
+// A check box drawn as designed: a 13x13 box at the left, vertically
+// centred, so its background colour (the focus mark) shows around it in
+// every style. No caption and no focus frame: the colour is the mark.
+class FieldCheckBox : public QCheckBox
+{
+public:
+    using QCheckBox::QCheckBox;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        constexpr int side = 13;
+        QStylePainter painter(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        option.state &= ~QStyle::State_HasFocus;
+        option.rect = QRect(0, (height() - side) / 2, side, side);
+        painter.drawPrimitive(QStyle::PE_IndicatorCheckBox, option);
+    }
+    bool hitButton(const QPoint &pos) const override { return rect().contains(pos); }
+};
+
+bool isEnter(const QKeyEvent *event)
+{
+    return event->text() == QLatin1String("\r") || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+
 } // namespace
 
 Tavrin::Tavrin(QWidget *parent)
@@ -120,7 +152,7 @@ Tavrin::~Tavrin() = default;
 void Tavrin::buildControls()
 {
     auto checkBox = [this](const char *name, QRect geometry) {
-        auto *box = new QCheckBox(this);
+        auto *box = new FieldCheckBox(this);
         box->setObjectName(QLatin1String(name));
         box->setGeometry(geometry);
         return box;
@@ -131,6 +163,7 @@ void Tavrin::buildControls()
         box->setGeometry(geometry);
         box->setAlignment(Qt::AlignCenter);
         box->setFont(msSansSerif());
+        box->setMaxLength(std::numeric_limits<int>::max()); // counts have no length limit
         return box;
     };
     auto comboBox = [this](const char *name, QRect geometry) {
@@ -207,8 +240,11 @@ void Tavrin::buildControls()
     for (const LabelDef &def : labels) {
         auto *label = new QLabel(QLatin1String(def.caption), this);
         label->setObjectName(QLatin1String(def.name));
-        label->setGeometry(def.geometry);
         label->setFont(def.heading ? arial(12, true) : arial(9, false));
+        // A substitute face may need more width than the design gave.
+        QRect geometry = def.geometry;
+        geometry.setWidth(qMax(geometry.width(), label->sizeHint().width()));
+        label->setGeometry(geometry);
         label->setToolTip(def.toolTip);
         if (def.heading)
             setTextColour(label, kHeadingColour);
@@ -223,6 +259,8 @@ void Tavrin::buildControls()
                 G_Check_Backwardstart, G_Check_ImplicitBCO, G_CheckQuitMess};
     for (QWidget *field : m_fields)
         field->installEventFilter(this);
+    for (QComboBox *list : {T_Combo_FinishedSub, O_Combo_Trace, O_Combo_Restore})
+        list->view()->installEventFilter(this);
     btnApply->installEventFilter(this);
 
     // A change of value from code counts like a click, as the loader relies on.
@@ -425,7 +463,7 @@ bool Tavrin::previewKey(QKeyEvent *event)
         close();
         return false;
     }
-    if (event->text() == QLatin1String("\r") || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (isEnter(event)) {
         // A half-typed count must not reach the file; the box keeps the focus.
         if (auto *box = qobject_cast<QLineEdit *>(focusWidget()); box && m_enteredField == box) {
             KeepDigits(box);
@@ -436,8 +474,39 @@ bool Tavrin::previewKey(QKeyEvent *event)
     return false; // the key goes on to the focused control
 }
 
+// An open drop-down list has the keys itself; Enter and Escape must still
+// reach the window. Enter takes the highlighted item before Apply saves.
+bool Tavrin::previewOpenListKey(QComboBox *list, QEvent *event)
+{
+    if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress)
+        return false;
+    auto *key = static_cast<QKeyEvent *>(event);
+    const bool enter = isEnter(key);
+    if (!enter && key->key() != Qt::Key_Escape)
+        return false;
+    if (event->type() == QEvent::ShortcutOverride) {
+        // Claimed, so the list does not act on it before the key press.
+        event->accept();
+        return true;
+    }
+    const QModelIndex highlighted = list->view()->currentIndex();
+    list->hidePopup();
+    if (!enter) {
+        close();
+        return true;
+    }
+    if (highlighted.isValid())
+        list->setCurrentIndex(highlighted.row());
+    Apply();
+    return true;
+}
+
 bool Tavrin::eventFilter(QObject *watched, QEvent *event)
 {
+    for (QComboBox *list : {T_Combo_FinishedSub, O_Combo_Trace, O_Combo_Restore}) {
+        if (watched == list->view())
+            return previewOpenListKey(list, event);
+    }
     auto *control = static_cast<QWidget *>(watched);
     switch (event->type()) {
     case QEvent::KeyPress:

@@ -59,6 +59,7 @@ private:
     void setFieldValues(const Settings &settings);
     void applyUpperBound(QLineEdit *box);
     bool previewKey(QKeyEvent *event);
+    bool previewOpenListKey(QComboBox *list, QEvent *event);
     void focusGained(QWidget *control);
     void focusLost(QWidget *control);
 

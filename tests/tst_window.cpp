@@ -1,5 +1,7 @@
+#include "ScriptedComponent.h"
 #include "WindowFixture.h"
 
+#include <QAbstractItemView>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -34,6 +36,8 @@ private slots:
     void startUp_data();
     void startUp();
     void layout();
+    void geometry_data();
+    void geometry();
     void toolTips_data();
     void toolTips();
     void rulesAtStartUp_data();
@@ -46,12 +50,17 @@ private slots:
     void closingEndsProgram_data();
     void closingEndsProgram();
     void checkBoxFocusColours();
+    void focusColourShowsAroundBox_data();
+    void focusColourShowsAroundBox();
     void markSurvivesMessageBox();
     void numericEntry_data();
     void numericEntry();
     void enteringSelectsWholeText();
     void loadedCountStaysUntilLeft();
+    void longCountRoundTrips();
     void enterRunsApplyWithoutMovingFocus();
+    void keysInOpenList_data();
+    void keysInOpenList();
 };
 
 void TestWindow::startUp_data()
@@ -114,6 +123,51 @@ void TestWindow::layout()
     const QRect screen = f.window->screen()->availableGeometry();
     QVERIFY2(qAbs(f.window->geometry().center().x() - screen.center().x()) <= 2,
              qPrintable(QStringLiteral("%1 in %2").arg(f.window->geometry().center().x()).arg(screen.center().x())));
+}
+
+void TestWindow::geometry_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("designed"); // pixels of the design's twips
+    const std::pair<const char *, QRect> rows[] = {
+        {"T_Check_Enable", {248, 16, 15, 17}},       {"T_Text_Movements", {248, 40, 25, 19}},
+        {"T_Combo_FinishedSub", {248, 64, 137, 21}}, {"T_Text_Cycflags", {248, 88, 25, 19}},
+        {"O_Check_SetToFalse", {248, 112, 17, 17}},  {"O_Combo_Trace", {248, 136, 137, 21}},
+        {"O_Combo_Restore", {248, 160, 137, 21}},    {"S_Check_Enable", {248, 192, 15, 17}},
+        {"G_Check_Backwardstart", {248, 224, 17, 17}}, {"G_Check_ImplicitBCO", {248, 248, 17, 17}},
+        {"btnApply", {296, 224, 65, 25}},            {"G_CheckQuitMess", {248, 272, 17, 17}},
+        {"Label1", {8, 8, 62, 19}},                  {"T_Enable", {104, 16, 44, 15}},
+        {"T_Movements", {104, 40, 72, 15}},          {"T_Finished_Sub", {104, 64, 79, 15}},
+        {"T_Cycflags", {104, 88, 55, 15}},           {"Label3", {8, 112, 40, 19}},
+        {"O_Set_to_False", {104, 112, 80, 15}},      {"O_TraceIt", {104, 136, 36, 15}},
+        {"O_RestoreIt", {104, 160, 48, 15}},         {"Label2", {8, 192, 52, 19}},
+        {"S_Enable", {104, 192, 44, 15}},            {"Label6", {8, 224, 85, 19}},
+        {"G_Backwardst", {104, 224, 88, 15}},        {"G_ImplBCO", {104, 248, 76, 15}},
+        {"G_QuitMess", {104, 272, 121, 17}},         {"Info", {40, 312, 313, 25}},
+    };
+    for (const auto &[name, rect] : rows)
+        QTest::newRow(name) << QString::fromLatin1(name) << rect;
+}
+
+void TestWindow::geometry()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, designed);
+    WindowFixture f;
+    f.window = std::make_unique<Tavrin>();
+    QWidget *w = f.window->findChild<QWidget *>(name);
+    QVERIFY(w);
+    auto *label = qobject_cast<QLabel *>(w);
+    if (!label || name == QLatin1String("Info")) {
+        QCOMPARE(w->geometry(), designed);
+        return;
+    }
+    // A label may grow to the right where its face needs it, never into the controls.
+    QCOMPARE(w->pos(), designed.topLeft());
+    QCOMPARE(w->height(), designed.height());
+    QCOMPARE_GE(w->width(), designed.width());
+    QCOMPARE_GE(w->width(), label->fontMetrics().horizontalAdvance(label->text()));
+    QVERIFY(w->geometry().right() < 248);
 }
 
 void TestWindow::toolTips_data()
@@ -301,6 +355,32 @@ void TestWindow::checkBoxFocusColours()
     QCOMPARE(list->palette(), before);
 }
 
+void TestWindow::focusColourShowsAroundBox_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("15 wide") << "T_Check_Enable";
+    QTest::newRow("17 wide") << "G_Check_Backwardstart";
+}
+
+void TestWindow::focusColourShowsAroundBox()
+{
+    QFETCH(QString, name);
+    WindowFixture f;
+    f.writeFile(kAllEnabledFile);
+    QVERIFY(f.open());
+    auto *box = f.window->findChild<QCheckBox *>(name);
+    box->setFocus(Qt::TabFocusReason);
+    const QImage image = box->grab().toImage();
+    const int right = box->width() - 1;
+    const int bottom = box->height() - 1;
+    // A 13x13 box at the left, centred: two rows above and below, the rest at the right.
+    for (QPoint margin : {QPoint(6, 0), QPoint(6, 1), QPoint(6, bottom - 1), QPoint(6, bottom), QPoint(right, 8),
+                          QPoint(13, 8)})
+        QVERIFY2(image.pixelColor(margin) == kBlue,
+                 qPrintable(QStringLiteral("%1,%2").arg(margin.x()).arg(margin.y())));
+    QVERIFY(image.pixelColor(6, 8) != kBlue);
+}
+
 // Shows a real message box over the window, notes what the window looked
 // like while it was open, then closes it with Enter.
 template <typename Note>
@@ -422,6 +502,17 @@ void TestWindow::loadedCountStaysUntilLeft()
     QCOMPARE(cycflags->text(), QStringLiteral("26"));
 }
 
+void TestWindow::longCountRoundTrips()
+{
+    WindowFixture f;
+    const QByteArray count(40000, '7');
+    f.writeFile("[TRACE]\r\nENABLE = TRUE\r\nCYCFLAGS = " + count + "\r\n");
+    QVERIFY(f.open());
+    QCOMPARE(f.text("T_Text_Cycflags")->text().size(), count.size());
+    f.window->Apply();
+    QVERIFY(f.fileBytes().contains("CYCFLAGS = " + count + "\r\n"));
+}
+
 void TestWindow::enterRunsApplyWithoutMovingFocus()
 {
     WindowFixture f;
@@ -442,6 +533,41 @@ void TestWindow::enterRunsApplyWithoutMovingFocus()
     QTest::keyClick(movements, Qt::Key_Enter, Qt::KeypadModifier);
     QCOMPARE(returned.count(), 1);
     QCOMPARE(QApplication::focusWidget(), movements);
+}
+
+void TestWindow::keysInOpenList_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("applies");
+    QTest::addColumn<int>("programEnds");
+    QTest::newRow("enter") << int(Qt::Key_Return) << "AT_FWD" << 1 << 0;
+    QTest::newRow("keypad enter") << int(Qt::Key_Enter) << "AT_FWD" << 1 << 0;
+    QTest::newRow("escape") << int(Qt::Key_Escape) << "AT_BWD" << 0 << 1;
+}
+
+void TestWindow::keysInOpenList()
+{
+    QFETCH(int, key);
+    QFETCH(QString, value);
+    ScriptedHost script;
+    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
+    WindowFixture f;
+    f.writeFile(kAllEnabledFile);
+    QVERIFY(f.open());
+    QComboBox *list = f.list("O_Combo_Restore");
+    list->setFocus(Qt::TabFocusReason);
+    list->showPopup();
+    QTRY_VERIFY(list->view()->isVisible());
+    QTest::keyClick(list->view(), Qt::Key_Down);
+    QTest::keyClick(list->view(), Qt::Key(key));
+    QVERIFY(!list->view()->isVisible());
+    QCOMPARE(list->currentText(), value);
+    QTEST(script.current ? int(script.current->calls.count(QStringLiteral("BeginSetVar($LOAD_TAVRIN,TRUE)"))) : 0,
+          "applies");
+    // Saved only by an Apply, with the item picked.
+    QCOMPARE(f.fileBytes().contains("RESTORE = " + value.toLatin1() + "\r\n"), f.programEnds == 0);
+    QTEST(f.programEnds, "programEnds");
 }
 
 QTEST_MAIN(TestWindow)
