@@ -6,6 +6,7 @@
 
 #include <QFile>
 
+#if defined(__linux__)
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -44,3 +45,11 @@ private:
     QString m_path;
     bool m_set;
 };
+#else
+class ImmutableFile
+{
+public:
+    explicit ImmutableFile(const QString &) {}
+    bool isSet() const { return false; }
+};
+#endif

@@ -158,6 +158,8 @@ void TestApply::writeFailsPartWay()
 
     {
         const FileSizeLimit fullDisk(16 * 1024);
+        if (!fullDisk.isSet())
+            QSKIP("no file size limit on this platform");
         f.window->Apply();
     }
 

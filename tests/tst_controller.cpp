@@ -296,6 +296,7 @@ void TestController::componentErrorsPass()
 
 void TestController::simulatorAccepts()
 {
+    qputenv("TAVRIN_CONTROLLER", "accept");
     CLSTrelkCom client;
     QVERIFY(TrelkForm::instance().TrelkIsConnected());
     QVERIFY(client.SetVar(QStringLiteral("$LOAD_TAVRIN"), QStringLiteral("TRUE")));
