@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QThread>
 
 #include <array>
 #include <utility>
@@ -201,18 +202,52 @@ bool loadSettingsFile(const QString &path, Settings &settings)
     return file.open(QIODevice::ReadOnly) && loadSettings(file, settings);
 }
 
+namespace {
+
+// On Windows a program that holds the file open without delete sharing (a
+// virus scanner, a backup agent, the controller's own reader) makes the
+// replace fail, often only for a moment.
+constexpr int kReplaceTries = 8;
+constexpr int kReplacePauseMs = 50;
+
+// Writes the text over the file's old contents, for a file that cannot be
+// replaced. Opens only an existing file.
+bool rewriteInPlace(const QString &path, const QByteArray &text, QString *why)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::ExistingOnly) &&
+        file.write(text) == text.size() && file.flush())
+        return true;
+    *why = file.errorString();
+    return false;
+}
+
+} // namespace
+
 bool writeSettingsFile(const QString &path, const Settings &settings, QString *reason)
 {
     if (!makeWritable(path, reason))
         return false;
-    QSaveFile file(path);
-    // Only where no temporary file can be made beside it.
-    file.setDirectWriteFallback(true);
     const QByteArray text = renderSettings(settings);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        if (reason)
-            *reason = reasonText(file.errorString(), "Cannot write the file");
-        return false;
+    QString why;
+    for (int attempt = 1;; ++attempt) {
+        QSaveFile file(path);
+        // Only where no temporary file can be made beside it.
+        file.setDirectWriteFallback(true);
+        if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
+            return true;
+        why = file.errorString();
+        if (file.error() != QFileDevice::RenameError)
+            break;
+        if (attempt == kReplaceTries) {
+            // Still held: where the holder lets others write, write in place.
+            if (rewriteInPlace(path, text, &why))
+                return true;
+            break;
+        }
+        QThread::msleep(kReplacePauseMs);
     }
-    return true;
+    if (reason)
+        *reason = reasonText(why, "Cannot write the file");
+    return false;
 }

@@ -32,6 +32,8 @@ bool loadSettings(QIODevice &device, Settings &settings);
 bool parseSettings(const QByteArray &text, Settings &settings);
 
 // Replaces the existing file with the written layout, atomically, so that it
-// is always either the old or the new file. Never creates the file. On
-// failure `reason` is never empty.
+// is always either the old or the new file. A file that another program holds
+// open against replacing is retried for a moment, then rewritten in place if
+// the holder allows writing. Never creates the file. On failure `reason` is
+// never empty.
 bool writeSettingsFile(const QString &path, const Settings &settings, QString *reason = nullptr);

@@ -3,11 +3,16 @@
 #include "ImmutableFile.h"
 #include "SettingsFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 
 Q_DECLARE_METATYPE(Settings)
@@ -101,6 +106,9 @@ private slots:
     void failedWriteLeavesOldFileWhole();
     void failedWriteGivesReason_data();
     void failedWriteGivesReason();
+    void heldFile_data();
+    void heldFile();
+    void attributesBecomeArchiveOnly();
 
 private:
     QTemporaryDir m_dir;
@@ -415,6 +423,8 @@ void TestSettings::failedWriteLeavesOldFileWhole()
     bool written = false;
     {
         const FileSizeLimit fullDisk(64 * 1024); // the write stops part-way
+        if (!fullDisk.isSet())
+            QSKIP("no file size limit on this platform");
         written = writeSettingsFile(path(), big, &reason);
     }
 
@@ -443,6 +453,56 @@ void TestSettings::failedWriteGivesReason()
     QString reason;
     QVERIFY(!writeSettingsFile(path(), Settings::initial(), &reason));
     QVERIFY(!reason.trimmed().isEmpty());
+}
+
+// Another program holds the file open without delete sharing, so it cannot
+// be replaced: saved in place when the holder allows writing, else refused.
+void TestSettings::heldFile_data()
+{
+    QTest::addColumn<bool>("othersMayWrite");
+    QTest::newRow("holder shares reading and writing") << true;
+    QTest::newRow("holder shares reading only") << false;
+}
+
+void TestSettings::heldFile()
+{
+#ifdef Q_OS_WIN
+    QFETCH(bool, othersMayWrite);
+    const QByteArray old = "[TRACE]\r\nENABLE = TRUE\r\n";
+    QVERIFY(writeBytes(path(), old));
+    const DWORD sharing = FILE_SHARE_READ | (othersMayWrite ? FILE_SHARE_WRITE : 0);
+    const HANDLE holder = CreateFileW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path()).utf16()),
+                                      GENERIC_READ, sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    QVERIFY(holder != INVALID_HANDLE_VALUE);
+    QString reason;
+    const bool written = writeSettingsFile(path(), Settings::initial(), &reason);
+    CloseHandle(holder);
+    QCOMPARE(written, othersMayWrite);
+    QCOMPARE(readBytes(path()), othersMayWrite ? kInitialFile : old);
+    QCOMPARE(reason.isEmpty(), othersMayWrite);
+#else
+    QSKIP("sharing modes are Windows's");
+#endif
+}
+
+void TestSettings::attributesBecomeArchiveOnly()
+{
+#ifdef Q_OS_WIN
+    const auto nativePath = reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path()).utf16());
+    const DWORD readOnlyHidden = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+    QVERIFY(writeBytes(path(), "[TRACE]\r\nENABLE = TRUE\r\n"));
+    QVERIFY(SetFileAttributesW(nativePath, readOnlyHidden));
+    Settings loaded = Settings::initial();
+    QVERIFY(loadSettingsFile(path(), loaded));
+    QCOMPARE(loaded[FieldId::T_Check_Enable], QByteArray("TRUE"));
+    QCOMPARE(GetFileAttributesW(nativePath), DWORD(FILE_ATTRIBUTE_ARCHIVE));
+    QVERIFY(SetFileAttributesW(nativePath, readOnlyHidden));
+    QVERIFY(writeSettingsFile(path(), loaded));
+    QCOMPARE(GetFileAttributesW(nativePath), DWORD(FILE_ATTRIBUTE_ARCHIVE));
+    QVERIFY(readBytes(path()).contains("ENABLE = TRUE"));
+#else
+    QSKIP("file attributes are Windows's");
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestSettings)
