@@ -14,10 +14,17 @@ QString qt(const std::wstring &text)
     return QString::fromStdWString(text);
 }
 
+} // namespace
+
 // Runs a call on the control, with its failures as the interface's errors.
 template <typename Call>
-auto translated(Call call)
+auto ActiveXComponent::translated(Call call)
 {
+    ++m_callDepth;
+    struct Leave {
+        int &depth;
+        ~Leave() { --depth; }
+    } leave{m_callDepth};
     try {
         return call();
     } catch (const TrelkControlError &e) {
@@ -25,16 +32,19 @@ auto translated(Call call)
     }
 }
 
-} // namespace
-
 ActiveXComponent::ActiveXComponent(const wchar_t *progId)
 {
     m_control = translated([this, progId] {
         return std::make_unique<TrelkControl>(progId, [this](short nJob, long nStatus) {
-            // Through Qt's event queue, so the host's wait sees it.
-            QMetaObject::invokeMethod(
-                this, [this, nJob, nStatus] { emit JobFinished(qint16(nJob), qint32(nStatus)); },
-                Qt::QueuedConnection);
+            // Delivered while the wait processes events: handled at once, in
+            // that cycle. One fired inside a call (the start call, say) goes
+            // through the event queue, so that the wait still sees it.
+            if (m_callDepth == 0)
+                emit JobFinished(qint16(nJob), qint32(nStatus));
+            else
+                QMetaObject::invokeMethod(
+                    this, [this, nJob, nStatus] { emit JobFinished(qint16(nJob), qint32(nStatus)); },
+                    Qt::QueuedConnection);
         });
     });
 }

@@ -22,5 +22,10 @@ public:
                      QString &strErrorText) override;
 
 private:
+    template <typename Call>
+    auto translated(Call call);
+
     std::unique_ptr<TrelkControl> m_control;
+    // Calls into the control under way; events fired inside one are queued.
+    int m_callDepth = 0;
 };
