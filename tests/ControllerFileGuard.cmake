@@ -1,0 +1,32 @@
+# cmake -P: the controller's settings file must come out of a test run as it
+# went in. MODE=record notes its state (under Wine, where the prefix is the
+# build's own, a file is put there first so there is something to change);
+# MODE=check compares. DRIVE_C is the drive's folder, STATE the note.
+set(file "${DRIVE_C}/QEL/Roboter/Init/Backward.ini")
+function(state_of out)
+    if(EXISTS "${file}")
+        file(SHA256 "${file}" hash)
+        file(TIMESTAMP "${file}" stamp "%Y-%m-%dT%H:%M:%S" UTC)
+        set(${out} "present ${hash} ${stamp}" PARENT_SCOPE)
+    else()
+        set(${out} "absent" PARENT_SCOPE)
+    endif()
+endfunction()
+
+if(MODE STREQUAL "record")
+    if(NOT EXISTS "${file}" AND NOT CMAKE_HOST_WIN32)
+        file(WRITE "${file}" "; the controller's own file: no test may change it\r\n[TRACE]\r\nENABLE = TRUE\r\n")
+    endif()
+    state_of(state)
+    file(WRITE "${STATE}" "${state}")
+    message(STATUS "controller's file: ${state}")
+elseif(MODE STREQUAL "check")
+    file(READ "${STATE}" before)
+    state_of(after)
+    if(NOT before STREQUAL after)
+        message(FATAL_ERROR "a test changed the controller's file ${file}: was ${before}, is ${after}")
+    endif()
+    message(STATUS "controller's file unchanged: ${after}")
+else()
+    message(FATAL_ERROR "MODE must be record or check")
+endif()

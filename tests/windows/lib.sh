@@ -1,0 +1,81 @@
+# Helpers for running the Windows program under Wine on a (virtual) display,
+# each in a fresh prefix of its own under $work.
+
+work=$(mktemp -d)
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset QT_PLUGIN_PATH QT_QPA_PLATFORM WINEPATH TAVRIN_CONTROLLER TAVRIN_DRIVE_C
+drive_c="$WINEPREFIX/drive_c"
+ini="$drive_c/QEL/Roboter/Init/Backward.ini"
+pid=
+
+stop_program() {
+    if [ -n "$pid" ]; then
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+        pid=
+    fi
+}
+end_wine() {
+    stop_program
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    rm -rf "$work"
+}
+trap end_wine EXIT
+
+fail() {
+    echo "FAIL: $*"
+    exit 1
+}
+
+# A fresh prefix with the folder of the settings file.
+make_prefix() {
+    wineboot -i > /dev/null 2>&1 || fail "wineboot could not make the prefix"
+    mkdir -p "$(dirname "$ini")"
+}
+
+# unpack_zip ZIP: unpacks it into C:\Tavrin; sets $exe to the program there.
+unpack_zip() {
+    mkdir -p "$drive_c/Tavrin"
+    (cd "$drive_c/Tavrin" && cmake -E tar xf "$1") || fail "cannot unpack $1"
+    exe=$(ls "$drive_c"/Tavrin/*/tavrin.exe) || fail "no tavrin.exe in the zip"
+}
+
+# start_program [VAR=VALUE ...]: runs $exe under Wine.
+start_program() {
+    : > "$work/stderr"
+    env "$@" wine "$exe" 2>> "$work/stderr" &
+    pid=$!
+}
+
+# wait_title TITLE SECONDS: prints the id of the visible window so titled.
+wait_title() {
+    local id=
+    for _ in $(seq $(( $2 * 10 ))); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1) || true
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        kill -0 "$pid" 2>/dev/null || fail "the program ended while waiting for \"$1\""
+        sleep 0.1
+    done
+    return 1
+}
+
+# press WINDOW KEY: gives the window the keyboard and presses the key.
+press() {
+    xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus --sync "$1"
+    sleep 0.3
+    xdotool key "$2"
+}
+
+# Waits up to SECONDS for the program to end; prints its exit status.
+wait_end() {
+    for _ in $(seq $(( $1 * 10 ))); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$pid" 2>/dev/null && return 1
+    local status=0
+    wait "$pid" || status=$?
+    pid=
+    echo "$status"
+}

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The zip as a technician gets it, unpacked into a fresh Wine prefix and run
+# from there, with nothing from the build on the path: the window opens on
+# the prefix's C:\QEL\Roboter\Init\Backward.ini, Escape ends it with status 0,
+# and a missing file gives the "Cant open" box. Proves nothing is missing.
+# Usage: xvfb-run -a bash zip_test.sh ZIP
+set -euo pipefail
+zip=$(realpath "$1")
+source "$(dirname "$0")/lib.sh"
+
+make_prefix
+unpack_zip "$zip"
+printf '[TRACE]\r\nENABLE = TRUE\r\n' > "$ini"
+
+start_program
+window=$(wait_title 'Edit: Backward\.ini' 60) || fail "the window did not open"
+press "$window" Escape
+status=$(wait_end 10) || fail "Escape did not end the program"
+[ "$status" -eq 0 ] || fail "the program ended with status $status"
+cmp -s "$ini" <(printf '[TRACE]\r\nENABLE = TRUE\r\n') || fail "the settings file changed without Apply"
+echo "ok: the window opened from the zip and Escape ended it with status 0"
+
+rm "$ini"
+start_program QT_FORCE_STDERR_LOGGING=1 QT_LOGGING_RULES=tavrin.message.info=true
+box=$(wait_title 'Tavrin' 60) || fail "no \"Cant open\" box for a missing file"
+grep -qF 'tavrin.message: Cant open C:\QEL\Roboter\Init\Backward.ini' "$work/stderr" ||
+    fail "the box is not \"Cant open C:\QEL\Roboter\Init\Backward.ini\": $(cat "$work/stderr")"
+press "$box" Return
+window=$(wait_title 'Edit: Backward\.ini' 30) || fail "the window did not open after the box"
+press "$window" Escape
+status=$(wait_end 10) || fail "Escape did not end the program"
+[ "$status" -eq 0 ] || fail "the program ended with status $status"
+[ ! -e "$ini" ] || fail "the program created the settings file"
+echo "ok: a missing settings file gave the box, and nothing was created"
+echo "PASS: the program runs from the zip"
