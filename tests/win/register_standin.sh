@@ -2,7 +2,8 @@
 # Registers the stand-in control in the Wine prefix PREFIX with regsvr32, as
 # the real control's setup does, or removes it again with --unregister.
 # --fresh starts from a new prefix. The Wine loader is $WINE, else the one of
-# the DLL's bitness. Returns once the prefix's wineserver has ended.
+# the DLL's bitness (in a 64-bit prefix, Wine's regsvr32 hands a 32-bit DLL to
+# its 32-bit self). Returns once the prefix's wineserver has ended.
 #   register_standin.sh [--fresh] PREFIX DLL [--unregister]
 set -euo pipefail
 
@@ -19,6 +20,7 @@ done
 export WINEPREFIX=${args[0]}
 dll=${args[1]}
 export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+wineserver=/usr/lib/wine/wineserver # Debian's, also without the wine package's commands
 
 if [ -z "${WINE:-}" ]; then
     # The machine field of the PE header: 8664 for x86_64, 014c for i386.
@@ -30,10 +32,10 @@ if [ -z "${WINE:-}" ]; then
 fi
 
 if [ $fresh -eq 1 ]; then
-    [ -d "$WINEPREFIX" ] && wineserver -k 2>/dev/null || true
+    [ -d "$WINEPREFIX" ] && "$wineserver" -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"
 fi
 status=0
 "$WINE" regsvr32 /s "${unregister[@]}" "$dll" || status=$?
-wineserver -w
+"$wineserver" -w
 exit $status
