@@ -4,13 +4,17 @@
 #include <ocidl.h>
 #include <ole2.h>
 #include <olectl.h>
+#include <wrl/client.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cwchar>
 #include <vector>
 
 namespace {
+
+using Microsoft::WRL::ComPtr;
 
 enum : DISPID {
     kGetJobError = 4,
@@ -54,35 +58,6 @@ void check(HRESULT hr, const char *what)
     if (FAILED(hr))
         throw TrelkControlError(std::string(what) + ": " + describe(hr));
 }
-
-// A reference that is released when it goes.
-template <typename T>
-class ComPtr
-{
-public:
-    ComPtr() = default;
-    ~ComPtr() { reset(); }
-    ComPtr(const ComPtr &) = delete;
-    ComPtr &operator=(const ComPtr &) = delete;
-    T **put()
-    {
-        reset();
-        return &m_p;
-    }
-    void **putVoid() { return reinterpret_cast<void **>(put()); }
-    T *get() const { return m_p; }
-    T *operator->() const { return m_p; }
-    explicit operator bool() const { return m_p != nullptr; }
-    void reset()
-    {
-        if (m_p)
-            m_p->Release();
-        m_p = nullptr;
-    }
-
-private:
-    T *m_p = nullptr;
-};
 
 // A text the program owns; the control may replace it when passed by reference.
 class Bstr
@@ -209,7 +184,8 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS *params, VARIANT *, EXCEPINFO *,
                                      UINT *) override
     {
-        // Known by name from the type information, else the two-argument event.
+        // Known by name from the type information; only a control without
+        // any is taken at its one event with two arguments.
         const bool isJobFinished = m_jobFinished != DISPID_UNKNOWN ? id == m_jobFinished
                                                                     : params && params->cArgs == 2;
         if (!isJobFinished)
@@ -344,61 +320,185 @@ HWND createHostWindow()
     return window;
 }
 
-// The control's default event interface: from its class information, else
-// the first connection point that is not for property changes.
-IID eventInterface(IUnknown *control, IConnectionPointContainer *points)
+// Reads the default value of a key under HKEY_CLASSES_ROOT in one registry
+// view: KEY_WOW64_32KEY, KEY_WOW64_64KEY, or 0 for this program's own.
+bool classesValue(const std::wstring &key, REGSAM view, std::wstring &value)
+{
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE | view, &handle) != ERROR_SUCCESS)
+        return false;
+    DWORD type = 0;
+    DWORD size = 0;
+    LONG read = RegQueryValueExW(handle, nullptr, nullptr, &type, nullptr, &size);
+    std::wstring text(size / sizeof(wchar_t) + 1, L'\0'); // the registry may hold no terminating NUL
+    if (read == ERROR_SUCCESS && type == REG_SZ)
+        read = RegQueryValueExW(handle, nullptr, nullptr, &type, reinterpret_cast<BYTE *>(text.data()), &size);
+    RegCloseKey(handle);
+    if (read != ERROR_SUCCESS || type != REG_SZ)
+        return false;
+    value = text.c_str();
+    return true;
+}
+
+bool hasInprocServer(const wchar_t *progId, REGSAM view)
+{
+    std::wstring classId;
+    HKEY server = nullptr;
+    if (!classesValue(std::wstring(progId) + L"\\CLSID", view, classId) ||
+        RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"CLSID\\" + classId + L"\\InprocServer32").c_str(), 0,
+                      KEY_QUERY_VALUE | view, &server) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(server);
+    return true;
+}
+
+// Why the control cannot be created when the system finds no class for it.
+// An in-process control is loaded only by programs of its own bitness, and
+// each bitness has its own view of the registry.
+[[noreturn]] void throwNotRegistered(const wchar_t *progId)
+{
+    const std::string name = utf8(progId, -1);
+    const bool is64Bit = sizeof(void *) == 8;
+    const bool in32 = hasInprocServer(progId, KEY_WOW64_32KEY);
+    const bool in64 = hasInprocServer(progId, KEY_WOW64_64KEY);
+    if (is64Bit && in32 && !in64)
+        throw TrelkControlError("The control " + name +
+                                " is registered for 32-bit programs only; this program is a 64-bit program");
+    if (!is64Bit && in64 && !in32)
+        throw TrelkControlError("The control " + name +
+                                " is registered for 64-bit programs only; this program is a 32-bit program");
+    throw TrelkControlError("The controller's communication control " + name +
+                            " is not registered on this PC (Trelk.ocx)");
+}
+
+bool meansNotRegistered(HRESULT hr)
+{
+    return hr == REGDB_E_CLASSNOTREG || hr == CO_E_CLASSSTRING || hr == REGDB_E_KEYMISSING;
+}
+
+// The type library registered for the class (its TypeLib and Version keys).
+ComPtr<ITypeLib> registeredTypeLibrary(const CLSID &classId)
+{
+    ComPtr<ITypeLib> library;
+    wchar_t classText[40];
+    StringFromGUID2(classId, classText, 40);
+    const std::wstring key = std::wstring(L"CLSID\\") + classText;
+    std::wstring libraryText, version;
+    GUID libraryId{};
+    if (!classesValue(key + L"\\TypeLib", 0, libraryText) ||
+        FAILED(CLSIDFromString(libraryText.c_str(), &libraryId)))
+        return library;
+    if (!classesValue(key + L"\\Version", 0, version))
+        version = L"1.0";
+    wchar_t *minor = nullptr;
+    const unsigned long major = std::wcstoul(version.c_str(), &minor, 16); // versions are hexadecimal
+    LoadRegTypeLib(libraryId, WORD(major), WORD(*minor == L'.' ? std::wcstoul(minor + 1, nullptr, 16) : 0), 0,
+                   &library);
+    return library;
+}
+
+// The type libraries that may describe the control: the one its IDispatch
+// comes from, and the one registered for its class.
+std::vector<ComPtr<ITypeLib>> typeLibraries(IDispatch *dispatch, const CLSID &classId)
+{
+    std::vector<ComPtr<ITypeLib>> libraries;
+    ComPtr<ITypeInfo> methods;
+    ComPtr<ITypeLib> library;
+    UINT index = 0;
+    if (SUCCEEDED(dispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, &methods)) &&
+        SUCCEEDED(methods->GetContainingTypeLib(&library, &index)))
+        libraries.push_back(library);
+    if ((library = registeredTypeLibrary(classId)))
+        libraries.push_back(library);
+    return libraries;
+}
+
+ComPtr<ITypeInfo> describedIn(const std::vector<ComPtr<ITypeLib>> &libraries, const GUID &guid)
+{
+    ComPtr<ITypeInfo> info;
+    for (const ComPtr<ITypeLib> &library : libraries)
+        if (SUCCEEDED(library->GetTypeInfoOfGuid(guid, &info)))
+            break;
+    return info;
+}
+
+// The class's default event interface, as its description names it.
+ComPtr<ITypeInfo> defaultSource(ITypeInfo *coclass)
+{
+    ComPtr<ITypeInfo> source;
+    TYPEATTR *attributes = nullptr;
+    if (FAILED(coclass->GetTypeAttr(&attributes)))
+        return source;
+    const WORD interfaces = attributes->cImplTypes;
+    coclass->ReleaseTypeAttr(attributes);
+    for (UINT i = 0; i < interfaces; ++i) {
+        INT flags = 0;
+        HREFTYPE reference = 0;
+        const INT wanted = IMPLTYPEFLAG_FSOURCE | IMPLTYPEFLAG_FDEFAULT;
+        if (SUCCEEDED(coclass->GetImplTypeFlags(i, &flags)) && (flags & wanted) == wanted &&
+            SUCCEEDED(coclass->GetRefTypeOfImplType(i, &reference)) &&
+            SUCCEEDED(coclass->GetRefTypeInfo(reference, &source)))
+            return source;
+    }
+    return source;
+}
+
+IID guidOf(ITypeInfo *info)
+{
+    TYPEATTR *attributes = nullptr;
+    check(info->GetTypeAttr(&attributes), "Reading the control's type information");
+    const IID guid = attributes->guid;
+    info->ReleaseTypeAttr(attributes);
+    return guid;
+}
+
+// The control's default (or first listed) event interface, where no type
+// information names it.
+IID listedEventInterface(IUnknown *control, IConnectionPointContainer *points)
 {
     ComPtr<IProvideClassInfo2> classInfo;
-    IID events{};
-    if (SUCCEEDED(control->QueryInterface(IID_IProvideClassInfo2, classInfo.putVoid())) &&
-        SUCCEEDED(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &events)))
-        return events;
+    IID iid{};
+    if (SUCCEEDED(control->QueryInterface(IID_IProvideClassInfo2, &classInfo)) &&
+        SUCCEEDED(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &iid)))
+        return iid;
     ComPtr<IEnumConnectionPoints> all;
-    check(points->EnumConnectionPoints(all.put()), "Listing the control's events");
+    check(points->EnumConnectionPoints(&all), "Listing the control's events");
     for (;;) {
         ComPtr<IConnectionPoint> point;
-        if (all->Next(1, point.put(), nullptr) != S_OK)
+        if (all->Next(1, &point, nullptr) != S_OK)
             break;
-        if (SUCCEEDED(point->GetConnectionInterface(&events)) && !IsEqualIID(events, IID_IPropertyNotifySink))
-            return events;
+        if (SUCCEEDED(point->GetConnectionInterface(&iid)) && !IsEqualIID(iid, IID_IPropertyNotifySink))
+            return iid;
     }
     throw TrelkControlError("The control has no event interface");
 }
 
-// The job-finished event's dispatch id, where the type information names it.
-DISPID jobFinishedId(IUnknown *control, const IID &events)
+struct Events {
+    IID iid;
+    DISPID jobFinished; // DISPID_UNKNOWN: the control describes no events
+};
+
+// The control's event interface and the job-finished event's dispatch id,
+// found by name wherever the control gives any type information.
+Events eventsOf(IUnknown *control, IDispatch *dispatch, const CLSID &classId, IConnectionPointContainer *points)
 {
-    ComPtr<IProvideClassInfo> provider;
+    const std::vector<ComPtr<ITypeLib>> libraries = typeLibraries(dispatch, classId);
     ComPtr<ITypeInfo> coclass;
-    if (FAILED(control->QueryInterface(IID_IProvideClassInfo, provider.putVoid())) ||
-        FAILED(provider->GetClassInfo(coclass.put())))
-        return DISPID_UNKNOWN;
-    TYPEATTR *attributes = nullptr;
-    if (FAILED(coclass->GetTypeAttr(&attributes)))
-        return DISPID_UNKNOWN;
-    const WORD interfaces = attributes->cImplTypes;
-    coclass->ReleaseTypeAttr(attributes);
-    DISPID found = DISPID_UNKNOWN;
-    for (UINT i = 0; i < interfaces && found == DISPID_UNKNOWN; ++i) {
-        INT flags = 0;
-        HREFTYPE reference = 0;
-        ComPtr<ITypeInfo> source;
-        if (FAILED(coclass->GetImplTypeFlags(i, &flags)) || !(flags & IMPLTYPEFLAG_FSOURCE) ||
-            FAILED(coclass->GetRefTypeOfImplType(i, &reference)) ||
-            FAILED(coclass->GetRefTypeInfo(reference, source.put())))
-            continue;
-        TYPEATTR *sourceAttributes = nullptr;
-        if (FAILED(source->GetTypeAttr(&sourceAttributes)))
-            continue;
-        const bool isEvents = IsEqualIID(sourceAttributes->guid, events);
-        source->ReleaseTypeAttr(sourceAttributes);
-        wchar_t name[] = L"JobFinished";
-        LPOLESTR names[] = {name};
-        DISPID id = DISPID_UNKNOWN;
-        if (isEvents && SUCCEEDED(source->GetIDsOfNames(names, 1, &id)))
-            found = id;
-    }
-    return found;
+    ComPtr<IProvideClassInfo> provider;
+    if (FAILED(control->QueryInterface(IID_IProvideClassInfo, &provider)) ||
+        FAILED(provider->GetClassInfo(&coclass)))
+        coclass = describedIn(libraries, classId);
+    ComPtr<ITypeInfo> source = coclass ? defaultSource(coclass.Get()) : ComPtr<ITypeInfo>();
+    const IID iid = source ? guidOf(source.Get()) : listedEventInterface(control, points);
+    if (!source)
+        source = describedIn(libraries, iid);
+    if (!source) // No type information at all: only the event's shape is left to go by.
+        return {iid, DISPID_UNKNOWN};
+    wchar_t name[] = L"JobFinished";
+    LPOLESTR names[] = {name};
+    DISPID jobFinished = DISPID_UNKNOWN;
+    check(source->GetIDsOfNames(names, 1, &jobFinished), "Finding the control's event JobFinished");
+    return {iid, jobFinished};
 }
 
 } // namespace
@@ -406,8 +506,8 @@ DISPID jobFinishedId(IUnknown *control, const IID &events)
 struct TrelkControl::Host {
     bool oleInitialized = false;
     HWND window = nullptr;
-    HostSite *site = nullptr;
-    EventSink *sink = nullptr;
+    ComPtr<HostSite> site;
+    ComPtr<EventSink> sink;
     ComPtr<IUnknown> control;
     ComPtr<IOleObject> oleObject;
     ComPtr<IDispatch> dispatch;
@@ -418,18 +518,16 @@ struct TrelkControl::Host {
     {
         if (eventPoint && cookie)
             eventPoint->Unadvise(cookie);
-        eventPoint.reset();
+        eventPoint.Reset();
         if (oleObject) {
             oleObject->Close(OLECLOSE_NOSAVE);
             oleObject->SetClientSite(nullptr);
         }
-        oleObject.reset();
-        dispatch.reset();
-        control.reset();
-        if (sink)
-            sink->Release();
-        if (site)
-            site->Release();
+        oleObject.Reset();
+        dispatch.Reset();
+        control.Reset();
+        sink.Reset();
+        site.Reset();
         if (window)
             DestroyWindow(window);
         if (oleInitialized)
@@ -492,37 +590,39 @@ TrelkControl::TrelkControl(const wchar_t *progId, JobFinishedHandler onJobFinish
     // Qt's Windows platform has done it already; a second call only counts.
     h.oleInitialized = SUCCEEDED(OleInitialize(nullptr));
     CLSID classId{};
-    const std::string name = utf8(progId, -1);
-    check(CLSIDFromProgID(progId, &classId), ("The control " + name + " is not registered").c_str());
-    check(CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, h.control.putVoid()),
-          ("Creating the control " + name).c_str());
-    check(h.control->QueryInterface(IID_IDispatch, h.dispatch.putVoid()), "The control has no IDispatch");
+    HRESULT hr = CLSIDFromProgID(progId, &classId);
+    if (SUCCEEDED(hr))
+        hr = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&h.control));
+    if (meansNotRegistered(hr))
+        throwNotRegistered(progId);
+    check(hr, ("Creating the control " + utf8(progId, -1)).c_str());
+    check(h.control.As(&h.dispatch), "The control has no IDispatch");
 
     h.window = createHostWindow();
-    h.site = new HostSite(h.window);
+    h.site.Attach(new HostSite(h.window));
     DWORD misc = 0;
-    if (SUCCEEDED(h.control->QueryInterface(IID_IOleObject, h.oleObject.putVoid())))
+    if (SUCCEEDED(h.control.As(&h.oleObject)))
         h.oleObject->GetMiscStatus(DVASPECT_CONTENT, &misc);
     const bool siteFirst = h.oleObject && (misc & OLEMISC_SETCLIENTSITEFIRST);
     if (siteFirst)
-        check(h.oleObject->SetClientSite(h.site), "Giving the control its site");
+        check(h.oleObject->SetClientSite(h.site.Get()), "Giving the control its site");
     ComPtr<IPersistStreamInit> persist;
-    if (SUCCEEDED(h.control->QueryInterface(IID_IPersistStreamInit, persist.putVoid())))
+    if (SUCCEEDED(h.control.As(&persist)))
         check(persist->InitNew(), "Initialising the control");
     if (h.oleObject && !siteFirst)
-        check(h.oleObject->SetClientSite(h.site), "Giving the control its site");
+        check(h.oleObject->SetClientSite(h.site.Get()), "Giving the control its site");
     if (h.oleObject) {
         // Activated in place, a control may make the window that delivers its events.
         RECT area{0, 0, 100, 100};
-        h.oleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, h.site, 0, h.window, &area);
+        h.oleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, h.site.Get(), 0, h.window, &area);
     }
 
     ComPtr<IConnectionPointContainer> points;
-    check(h.control->QueryInterface(IID_IConnectionPointContainer, points.putVoid()), "The control has no events");
-    const IID events = eventInterface(h.control.get(), points.get());
-    check(points->FindConnectionPoint(events, h.eventPoint.put()), "Finding the control's events");
-    h.sink = new EventSink(events, jobFinishedId(h.control.get(), events), std::move(onJobFinished));
-    check(h.eventPoint->Advise(h.sink, &h.cookie), "Listening to the control's events");
+    check(h.control.As(&points), "The control has no events");
+    const Events events = eventsOf(h.control.Get(), h.dispatch.Get(), classId, points.Get());
+    check(points->FindConnectionPoint(events.iid, &h.eventPoint), "Finding the control's events");
+    h.sink.Attach(new EventSink(events.iid, events.jobFinished, std::move(onJobFinished)));
+    check(h.eventPoint->Advise(h.sink.Get(), &h.cookie), "Listening to the control's events");
 }
 
 TrelkControl::~TrelkControl() = default;

@@ -19,7 +19,8 @@ public:
 class TrelkControl
 {
 public:
-    // Called while the thread pumps window messages, never inside a call.
+    // Called when the control fires the event: while the thread pumps window
+    // messages, or inside a call if the control fires it there.
     using JobFinishedHandler = std::function<void(short nJob, long nStatus)>;
 
     // Needs OLE initialised on this thread. Throws when the control is not

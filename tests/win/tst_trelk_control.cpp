@@ -1,36 +1,15 @@
 // The Windows control host against a fake control, under Wine on CI.
 
+#include "Check.h"
 #include "FakeTrelk.h"
-#include "TrelkControl.h"
 
 #include <ole2.h>
 
-#include <cstdio>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace {
-
-int g_passed = 0;
-int g_failed = 0;
-
-void expect(bool ok, const std::string &what)
-{
-    if (ok) {
-        ++g_passed;
-        return;
-    }
-    ++g_failed;
-    std::printf("FAIL: %s\n", what.c_str());
-}
-
-template <typename A, typename B>
-void expectEqual(const A &actual, const B &expected, const std::string &what)
-{
-    expect(actual == expected, what);
-}
 
 std::string joined(const std::vector<std::string> &calls)
 {
@@ -46,33 +25,6 @@ std::string callsSince(size_t from)
     const auto &calls = fakeRecord().calls;
     return joined(std::vector<std::string>(calls.begin() + long(std::min(from, calls.size())), calls.end()));
 }
-
-std::string failureOf(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const TrelkControlError &e) {
-        return e.what();
-    }
-    return "no failure";
-}
-
-void pumpMessages()
-{
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
-
-struct Events {
-    std::vector<std::pair<short, long>> seen;
-    TrelkControl::JobFinishedHandler handler()
-    {
-        return [this](short job, long status) { seen.emplace_back(job, status); };
-    }
-};
 
 void resetFake(FakeBehaviour behaviour = {})
 {
@@ -230,6 +182,5 @@ int main()
     eventsComeWithTheMessageQueue();
     revokeFakeTrelk();
     OleUninitialize();
-    std::printf("%d passed, %d failed\n", g_passed, g_failed);
-    return g_failed == 0 ? 0 : 1;
+    return checkResult();
 }
