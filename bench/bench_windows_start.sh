@@ -2,19 +2,24 @@
 # Times the Windows program from start to its window under Wine, warm,
 # against a bare Qt window built with the same kit, in one run, alternating.
 # Not a test. Usage: bash bench/bench_windows_start.sh [ROUNDS]
-# (after scripts/windows.sh; takes the programs from dist/ and build-windows/bin).
+# (after scripts/windows.sh; takes the programs from dist/ and build-windows*/bin:
+# 32-bit where this machine runs 32-bit Wine, else 64-bit).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-10}
 if [ -z "${INSIDE_XVFB:-}" ]; then
     INSIDE_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
 fi
-zip=$(ls -t dist/tavrin-*-win32.zip | head -n 1)
+if /usr/lib/wine/wine --version > /dev/null 2>&1; then
+    zip=$(ls -t dist/tavrin-*-win32.zip | head -n 1) build=build-windows
+else
+    zip=$(ls -t dist/tavrin-*-win64.zip | head -n 1) build=build-windows64
+fi
 source tests/windows/lib.sh
 make_prefix
 unpack_zip "$(realpath "$zip")"
 bare="$(dirname "$exe")/bare_window.exe"
-cp build-windows/bin/bare_window.exe "$bare"
+cp "$build/bin/bare_window.exe" "$bare"
 printf '[TRACE]\r\nENABLE = TRUE\r\n' > "$ini"
 
 # time_to_window EXE TITLE: milliseconds from start to the window shown.

@@ -20,18 +20,22 @@ else()
     set(TAVRIN_WINDOWS_FLAVOUR win32)
 endif()
 
-# Programs built here find their DLLs beside them, as on the PC.
+# Programs built here find their DLLs and Qt's plugins beside them, as on the PC.
 set(dlls)
 foreach(module Core Gui Widgets Test)
     list(APPEND dlls "${TAVRIN_QT_BIN}/Qt6${module}.dll")
 endforeach()
+set(bin ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
 add_custom_target(runtime_dlls ALL
-    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${dlls} ${TAVRIN_RUNTIME_DLLS} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${dlls} ${TAVRIN_RUNTIME_DLLS} ${bin}
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${TAVRIN_QT_PLUGINS}/platforms/qwindows.dll ${bin}/platforms/qwindows.dll
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${TAVRIN_QT_PLUGINS}/styles/qwindowsvistastyle.dll
+            ${bin}/styles/qwindowsvistastyle.dll
     VERBATIM)
 
-# The environment of a program run under Wine in the build's own prefix:
-# Qt's plugins from the kit, the real window system on the virtual display,
-# and no offer to install Mono or Gecko.
+# The environment of a program run under Wine in the build's own prefix: the
+# real window system on the virtual display, and no offer to install Mono or
+# Gecko.
 if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
     set(CMAKE_CROSSCOMPILING_EMULATOR wine)
 endif()
@@ -39,7 +43,6 @@ set(TAVRIN_WINE_ENVIRONMENT
     "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix"
     "WINEDEBUG=-all"
     "WINEDLLOVERRIDES=mscoree,mshtml="
-    "QT_PLUGIN_PATH=${TAVRIN_QT_PLUGINS}"
     "QT_QPA_PLATFORM=windows")
 
 # The folder a technician copies onto the PC, zipped: the program, the Qt

@@ -67,7 +67,7 @@ cmake -S "$src" -B "$work/build" -G Ninja \
 say "compiling (progress every 50 steps; full log in $work/build.log)"
 set +e
 cmake --build "$work/build" --parallel 2 2>&1 | tee "$work/build.log" \
-    | awk '/^\[[0-9]+\/[0-9]+\]/ { gsub(/[][]/, "", $1); split($1, n, "/"); if (n[1] % 50 == 0 || n[1] == n[2]) { printf "qt-kit: step %s of %s\n", n[1], n[2] > "/dev/stderr" } }
+    | awk '/^\[[0-9]+\/[0-9]+\]/ { gsub(/[][]/, "", $1); split($1, n, "/"); if (n[1] % 50 == 0 || n[1] == n[2]) { printf "qt-kit: step %s of %s\n", n[1], n[2] > "/dev/stderr"; fflush("/dev/stderr") } }
            /error:|FAILED:/ { print > "/dev/stderr" }'
 status=${PIPESTATUS[0]}
 set -e

@@ -15,7 +15,7 @@ step() { echo "windows: $*"; }
 
 step "installing what the builds and Wine need"
 bash scripts/setup.sh g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev \
-    wine wine32 wine64 unzip
+    wine wine32 wine64 xclip
 
 for arch in "${archs[@]}"; do
     case $arch in

@@ -109,7 +109,9 @@ void TestApply::missingFile()
     QVERIFY(f.open());
     f.messages.clear();
     QTest::keyClick(f.control("T_Check_Enable"), Qt::Key_Return);
-    QCOMPARE(f.messages, QStringList{kCantSave + "No such file or directory"});
+    QCOMPARE(f.messages.size(), 1);
+    QVERIFY(f.messages[0].startsWith(kCantSave));
+    QVERIFY(f.messages[0].size() > kCantSave.size()); // with the system's reason
     QVERIFY(!QFile::exists(f.filePath()));
     QVERIFY(!script.current); // no reload request, not even a connection
     QCOMPARE(labelState(f).text, QString());

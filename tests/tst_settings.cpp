@@ -253,7 +253,9 @@ void TestSettings::loadFailsWithoutFile_data()
     QTest::newRow("missing") << QStringLiteral("missing.ini");
     QTest::newRow("missing folder") << QStringLiteral("nofolder/Backward.ini");
     QTest::newRow("directory") << QString();
+#ifndef Q_OS_WIN // there QFile::link makes a shortcut, an ordinary file
     QTest::newRow("dangling link") << QStringLiteral("dangling.ini");
+#endif
 }
 
 void TestSettings::loadFailsWithoutFile()
@@ -488,7 +490,8 @@ void TestSettings::heldFile()
 void TestSettings::attributesBecomeArchiveOnly()
 {
 #ifdef Q_OS_WIN
-    const auto nativePath = reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path()).utf16());
+    const QString native = QDir::toNativeSeparators(path());
+    const auto nativePath = reinterpret_cast<LPCWSTR>(native.utf16());
     const DWORD readOnlyHidden = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
     QVERIFY(writeBytes(path(), "[TRACE]\r\nENABLE = TRUE\r\n"));
     QVERIFY(SetFileAttributesW(nativePath, readOnlyHidden));

@@ -10,10 +10,10 @@ here=$(dirname "$(realpath "$0")")
 source "$here/lib.sh"
 standin="$bin/TrelkStandin.dll"
 log="$work/standin.log"
-export TRELK_STANDIN_LOG='Z:'"${log//\//\\}" QT_FORCE_STDERR_LOGGING=1 QT_LOGGING_RULES=tavrin.message.info=true
+export TRELK_STANDIN_LOG='Z:'"${log//\//\\}"
 
-bash "$here/../win/register_standin.sh" --fresh "$WINEPREFIX" "$standin" || fail "regsvr32 failed"
-mkdir -p "$(dirname "$ini")"
+make_prefix
+WINE=$wine bash "$here/../win/register_standin.sh" "$WINEPREFIX" "$standin" || fail "regsvr32 failed"
 unpack_zip "$zip"
 settings=$'[trace]\r\nenable = true\r\nmovements = 12\r\n'
 written=$'\r\n\r\n[TRACE]\r\nENABLE = TRUE\r\nFINISHED_SUB = SKIP\r\nMOVEMENTS = 12\r\nCYCFLAGS = 5\r\n'
@@ -36,11 +36,13 @@ wait_log() {
     done
     return 1
 }
-# close_box TEXT SECONDS: the message box showing TEXT, closed with OK.
+# close_box LINE SECONDS: the message box with LINE in its text, closed with
+# OK; its text is left in $text.
 close_box() {
     local box
     box=$(wait_title 'Tavrin' "$2") || fail "no message box \"$1\""
-    grep -qF -- "tavrin.message: $1" "$work/stderr" || fail "the box is not \"$1\": $(cat "$work/stderr")"
+    text=$(box_text "$box")
+    grep -qF -- "$1" <<< "$text" || fail "the box is not \"$1\": $text"
     press "$box" Return
     for _ in $(seq 50); do
         xdotool search --onlyvisible --name '^Tavrin$' 2>/dev/null | grep -qx "$box" || return 0
@@ -66,12 +68,13 @@ open_window accept
 press "$window" Return
 wait_log 'call GetSetVarResult' 10 || fail "accept: no result query: $(cat "$log")"
 sleep 0.5
-[ "$(cat "$ini")" = "$written" ] || fail "accept: the file is not in the written layout"
+cmp -s "$ini" <(printf "%s" "$written") || fail "accept: the file is not in the written layout: $(od -c "$ini" | head -5)"
 grep -qF 'call ConnectClient("Load_Tavrin", "", 0)' "$log" || fail "accept: no ConnectClient(\"Load_Tavrin\", \"\", 0)"
-job=$(sed -n 's/.*call BeginSetVar("$LOAD_TAVRIN", "TRUE") -> \([0-9]*\)$/\1/p' "$log")
+job=$(sed -n 's/.*call BeginSetVar("\$LOAD_TAVRIN", "TRUE") -> \([0-9]*\).*/\1/p' "$log")
+echo "$job" > /dev/null
 [ -n "$job" ] || fail "accept: no BeginSetVar(\"\$LOAD_TAVRIN\", \"TRUE\")"
-grep -q "call GetSetVarResult($job) -> true" "$log" || fail "accept: the result query did not name job $job"
-! grep -q 'tavrin.message' "$work/stderr" || fail "accept: a message box appeared"
+grep -qF "call GetSetVarResult($job) -> true" "$log" || fail "accept: the result query did not name job $job"
+! xdotool search --onlyvisible --name '^Tavrin$' > /dev/null 2>&1 || fail "accept: a message box appeared"
 round_trip=$(( $(ms 'call GetSetVarResult') - $(ms 'call BeginSetVar') ))
 echo "ok: accepted: start call to result query ${round_trip} ms"
 [ "$round_trip" -le 150 ] || fail "accept: the answer took more than one polling cycle (${round_trip} ms)"
@@ -82,7 +85,8 @@ echo "ok: Escape ended the program at once with no disconnect request"
 open_window refuse
 press "$window" Return
 close_box $'SetVar: $LOAD_TAVRIN=TRUE   ....' 15
-grep -q 'Variable is write protected' "$work/stderr" || fail "refuse: the error text is not shown"
+grep -A1 -F 'SetVar: $LOAD_TAVRIN=TRUE   ....' <<< "$text" | grep -qx 'Variable is write protected' ||
+    fail "refuse: the control's error text is not the second line: $text"
 still_open refuse
 end_program refuse
 echo "ok: refused: the SetVar box with the control's error text, the window stayed"
@@ -104,13 +108,13 @@ open_window noclassinfo,progress
 press "$window" Return
 wait_log 'call GetSetVarResult' 10 || fail "progress: no result query"
 grep -q 'event Progress' "$log" || fail "progress: the stand-in fired no Progress event"
-! grep -q 'tavrin.message' "$work/stderr" || fail "progress: a message box appeared: $(cat "$work/stderr")"
+! xdotool search --onlyvisible --name '^Tavrin$' > /dev/null 2>&1 || fail "progress: a message box appeared"
 end_program progress
 echo "ok: an unrelated event did not end the wait"
 
 # Held open by another program, without delete sharing: saved all the same.
 printf '%s' "$settings" > "$ini"
-wine "$bin/hold_file.exe" 'C:\QEL\Roboter\Init\Backward.ini' 60 > "$work/holder" 2>&1 &
+"$wine" "$bin/hold_file.exe" 'C:\QEL\Roboter\Init\Backward.ini' 60 > "$work/holder" 2>&1 &
 holder=$!
 for _ in $(seq 100); do grep -q holding "$work/holder" && break; sleep 0.1; done
 grep -q holding "$work/holder" || fail "the holder did not open the file: $(cat "$work/holder")"
@@ -119,8 +123,8 @@ press "$window" Return
 wait_log 'call GetSetVarResult' 15 || fail "held: no reload request: $(cat "$work/stderr")"
 sleep 0.5
 kill "$holder" 2>/dev/null || true
-[ "$(cat "$ini")" = "$written" ] || fail "held: the file was not written"
-! grep -q 'tavrin.message' "$work/stderr" || fail "held: a message box appeared: $(cat "$work/stderr")"
+cmp -s "$ini" <(printf "%s" "$written") || fail "held: the file was not written"
+! xdotool search --onlyvisible --name '^Tavrin$' > /dev/null 2>&1 || fail "held: a message box appeared"
 end_program held
 echo "ok: a file held open by another program was saved and the reload requested"
 
@@ -138,12 +142,11 @@ end_program missing
 echo "ok: a missing file gave \"Cant open\", nothing was created and no reload was requested"
 
 # The control not registered: said in words.
-bash "$here/../win/register_standin.sh" "$WINEPREFIX" "$standin" --unregister || fail "unregistering failed"
+WINE=$wine bash "$here/../win/register_standin.sh" "$WINEPREFIX" "$standin" --unregister || fail "unregistering failed"
 open_window accept
 press "$window" Return
 close_box $'SetVar: $LOAD_TAVRIN=TRUE   ....' 15
-grep -q 'TrelkLib.Trelk is not registered on this PC' "$work/stderr" ||
-    fail "unregistered: not said in words: $(cat "$work/stderr")"
+grep -q 'TrelkLib.Trelk is not registered on this PC' <<< "$text" || fail "unregistered: not said in words: $text"
 end_program unregistered
 echo "ok: an unregistered control is reported in words"
 echo "PASS: the program against the registered stand-in control"

@@ -1,9 +1,15 @@
 # Helpers for running the Windows program under Wine on a (virtual) display,
-# each in a fresh prefix of its own under $work.
+# each in a fresh prefix of its own under $work. The caller sets $zip first;
+# its name says the bitness, and so the Wine loader.
 
 work=$(mktemp -d)
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset QT_PLUGIN_PATH QT_QPA_PLATFORM WINEPATH TAVRIN_CONTROLLER TAVRIN_DRIVE_C
+case $zip in
+    *-win64.zip) wine=/usr/lib/wine/wine64 ;;
+    *) wine=/usr/lib/wine/wine ;;
+esac
+wineserver=/usr/lib/wine/wineserver
 drive_c="$WINEPREFIX/drive_c"
 ini="$drive_c/QEL/Roboter/Init/Backward.ini"
 pid=
@@ -17,8 +23,8 @@ stop_program() {
 }
 end_wine() {
     stop_program
-    wineserver -k 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
+    "$wineserver" -k 2>/dev/null || true
+    "$wineserver" -w 2>/dev/null || true
     rm -rf "$work"
 }
 trap end_wine EXIT
@@ -28,9 +34,11 @@ fail() {
     exit 1
 }
 
-# A fresh prefix with the folder of the settings file.
+# A fresh prefix with the folder of the settings file. The virtual display
+# has no window manager: Wine's windows must not wait for one.
 make_prefix() {
-    wineboot -i > /dev/null 2>&1 || fail "wineboot could not make the prefix"
+    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f > /dev/null 2>&1 ||
+        fail "could not make the Wine prefix"
     mkdir -p "$(dirname "$ini")"
 }
 
@@ -44,7 +52,7 @@ unpack_zip() {
 # start_program [VAR=VALUE ...]: runs $exe under Wine.
 start_program() {
     : > "$work/stderr"
-    env "$@" wine "$exe" 2>> "$work/stderr" &
+    env "$@" "$wine" "$exe" 2>> "$work/stderr" &
     pid=$!
 }
 
@@ -65,6 +73,15 @@ press() {
     xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus --sync "$1"
     sleep 0.3
     xdotool key "$2"
+}
+
+# box_text BOX: the message box's text as Ctrl+C copies it, the way a
+# technician copies a Windows message (title, text and buttons, between
+# dashed lines).
+box_text() {
+    press "$1" ctrl+c
+    sleep 0.5
+    xclip -o -selection clipboard 2>/dev/null | tr -d '\r'
 }
 
 # Waits up to SECONDS for the program to end; prints its exit status.

@@ -21,10 +21,10 @@ cmp -s "$ini" <(printf '[TRACE]\r\nENABLE = TRUE\r\n') || fail "the settings fil
 echo "ok: the window opened from the zip and Escape ended it with status 0"
 
 rm "$ini"
-start_program QT_FORCE_STDERR_LOGGING=1 QT_LOGGING_RULES=tavrin.message.info=true
+start_program
 box=$(wait_title 'Tavrin' 60) || fail "no \"Cant open\" box for a missing file"
-grep -qF 'tavrin.message: Cant open C:\QEL\Roboter\Init\Backward.ini' "$work/stderr" ||
-    fail "the box is not \"Cant open C:\QEL\Roboter\Init\Backward.ini\": $(cat "$work/stderr")"
+text=$(box_text "$box")
+grep -qxF 'Cant open C:\QEL\Roboter\Init\Backward.ini' <<< "$text" || fail "the box says: $text"
 press "$box" Return
 window=$(wait_title 'Edit: Backward\.ini' 30) || fail "the window did not open after the box"
 press "$window" Escape
