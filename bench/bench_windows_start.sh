@@ -28,8 +28,13 @@ time_to_window() {
     exe=$1
     started=$(date +%s%N)
     start_program
-    window=$(wait_title "$2" 60) || fail "no window \"$2\""
+    for _ in $(seq 3000); do # polled finely: the window's first moment counts
+        window=$(xdotool search --onlyvisible --name "^$2\$" 2>/dev/null | head -n 1) || true
+        [ -n "$window" ] && break
+        sleep 0.01
+    done
     shown=$(date +%s%N)
+    [ -n "$window" ] || fail "no window \"$2\""
     press "$window" Escape
     wait_end 10 > /dev/null || stop_program
     echo $(( (shown - started) / 1000000 ))
