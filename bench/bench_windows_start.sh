@@ -36,7 +36,7 @@ time_to_window() {
     shown=$(date +%s%N)
     [ -n "$window" ] || fail "no window \"$2\""
     press "$window" Escape
-    wait_end 10 > /dev/null || stop_program
+    wait_end 10 || stop_program
     echo $(( (shown - started) / 1000000 ))
 }
 

@@ -57,7 +57,7 @@ still_open() {
 }
 end_program() {
     press "$window" Escape
-    status=$(wait_end 10) || fail "$1: Escape did not end the program at once"
+    wait_end 10 || fail "$1: Escape did not end the program at once"
     [ "$status" -eq 0 ] || fail "$1: the program ended with status $status"
     ! grep -q 'call DisconnectClient' "$log" || fail "$1: a disconnect request was sent at exit"
 }

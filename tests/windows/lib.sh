@@ -84,15 +84,16 @@ box_text() {
     xclip -o -selection clipboard 2>/dev/null | tr -d '\r'
 }
 
-# Waits up to SECONDS for the program to end; prints its exit status.
+# wait_end SECONDS: waits for the program to end and sets $status to its
+# exit status; false when it is still running. (Not in a subshell: only this
+# shell can wait for its child.)
 wait_end() {
     for _ in $(seq $(( $1 * 10 ))); do
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
     done
     kill -0 "$pid" 2>/dev/null && return 1
-    local status=0
+    status=0
     wait "$pid" || status=$?
     pid=
-    echo "$status"
 }

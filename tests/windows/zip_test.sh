@@ -15,7 +15,7 @@ printf '[TRACE]\r\nENABLE = TRUE\r\n' > "$ini"
 start_program
 window=$(wait_title 'Edit: Backward\.ini' 60) || fail "the window did not open"
 press "$window" Escape
-status=$(wait_end 10) || fail "Escape did not end the program"
+wait_end 10 || fail "Escape did not end the program"
 [ "$status" -eq 0 ] || fail "the program ended with status $status"
 cmp -s "$ini" <(printf '[TRACE]\r\nENABLE = TRUE\r\n') || fail "the settings file changed without Apply"
 echo "ok: the window opened from the zip and Escape ended it with status 0"
@@ -28,7 +28,7 @@ grep -qxF 'Cant open C:\QEL\Roboter\Init\Backward.ini' <<< "$text" || fail "the 
 press "$box" Return
 window=$(wait_title 'Edit: Backward\.ini' 30) || fail "the window did not open after the box"
 press "$window" Escape
-status=$(wait_end 10) || fail "Escape did not end the program"
+wait_end 10 || fail "Escape did not end the program"
 [ "$status" -eq 0 ] || fail "the program ended with status $status"
 [ ! -e "$ini" ] || fail "the program created the settings file"
 echo "ok: a missing settings file gave the box, and nothing was created"
