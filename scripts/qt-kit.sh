@@ -50,8 +50,12 @@ mkdir -p "$work"
 if ! apt-cache showsrc qt6-base 2>/dev/null | grep -q "^Version: $source_version$"; then
     # The same mirror and suites as the binary packages, for sources.
     say "adding deb-src entries to apt's sources"
-    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
-        > /etc/apt/sources.list.d/tavrin-deb-src.sources
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+        sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
+            > /etc/apt/sources.list.d/tavrin-deb-src.sources
+    else
+        sed -n 's/^deb /deb-src /p' /etc/apt/sources.list > /etc/apt/sources.list.d/tavrin-deb-src.list
+    fi
     apt-get update -q >&2
 fi
 (cd "$work" && apt-get source -q "qt6-base=$source_version") >&2
