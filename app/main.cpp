@@ -3,7 +3,6 @@
 #include "Tavrin.h"
 
 #include <QApplication>
-#include <QDir>
 
 #include <cstdio>
 
@@ -19,7 +18,7 @@ static QString installedSettingsFilePath()
     QString driveC = qEnvironmentVariable("TAVRIN_DRIVE_C");
     if (driveC.isEmpty())
         driveC = QStringLiteral("/mnt/c");
-    return QDir(driveC).filePath(QStringLiteral("QEL/Roboter/Init/Backward.ini"));
+    return settingsFileOnDrive(driveC);
 #endif
 }
 

@@ -29,6 +29,11 @@ void SetSettingsFilePath(const QString &path)
     settingsPath() = path;
 }
 
+QString settingsFileOnDrive(const QString &driveC)
+{
+    return QDir(driveC).filePath(QStringLiteral("QEL/Roboter/Init/Backward.ini"));
+}
+
 namespace {
 
 // The reason a technician reads under the failure message: Qt's text, or

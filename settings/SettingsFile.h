@@ -14,6 +14,9 @@ inline constexpr char kSettingsDisplayPath[] = "C:\\QEL\\Roboter\\Init\\Backward
 QString settingsFilePath();
 void SetSettingsFilePath(const QString &path);
 
+// Where the file lies below a folder that stands for drive C:.
+QString settingsFileOnDrive(const QString &driveC);
+
 // Clears the read-only state, as every load and save does first. Fails when
 // the file is missing or cannot be changed; `reason` is then never empty.
 bool makeWritable(const QString &path, QString *reason = nullptr);

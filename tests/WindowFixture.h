@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -26,7 +27,7 @@ public:
     WindowFixture()
     {
         SetSettingsFilePath(filePath());
-        QDir(m_drive.path()).mkpath(QStringLiteral("QEL/Roboter/Init"));
+        QDir().mkpath(QFileInfo(filePath()).path());
         SetMessageHandler([this](const QString &text) { messages << text; });
         Tavrin::endProgram = [this] { ++programEnds; };
     }
@@ -37,7 +38,7 @@ public:
         SetMessageHandler({});
     }
 
-    QString filePath() const { return m_drive.filePath(QStringLiteral("QEL/Roboter/Init/Backward.ini")); }
+    QString filePath() const { return settingsFileOnDrive(m_drive.path()); }
 
     void writeFile(const QByteArray &bytes) const
     {

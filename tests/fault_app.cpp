@@ -9,7 +9,6 @@
 #include "TrelkForm.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QLabel>
 #include <QTimer>
 
@@ -90,7 +89,7 @@ int main(int argc, char **argv)
         std::fputs("tavrin_faults: TAVRIN_DRIVE_C must name the test's drive C: folder\n", stderr);
         return 2;
     }
-    SetSettingsFilePath(QDir(driveC).filePath(QStringLiteral("QEL/Roboter/Init/Backward.ini")));
+    SetSettingsFilePath(settingsFileOnDrive(driveC));
 
     const QByteArray fault = qgetenv("TAVRIN_FAULT");
     if (fault == "no-component")
