@@ -1,21 +1,11 @@
 #include "CLSTrelkCom.h"
 
 #include "TrelkForm.h"
+#include "TextTrim.h"
 
 namespace {
 
 constexpr qint32 kWaitSeconds = 10;
-
-QString trimSpaces(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == u' ')
-        ++begin;
-    while (end > begin && text[end - 1] == u' ')
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 } // namespace
 

@@ -97,11 +97,12 @@ void TrelkForm::onJobFinished(qint16 nJob, qint32 nStatus)
 
 bool TrelkForm::WaitForCommandEnd(qint32 nSeconds)
 {
-    qint32 limit = 0;
-    if (qMulOverflow(nSeconds, qint32(10), &limit))
+    // Ten polling cycles a second, counted in a 32-bit number.
+    const qint64 limit = qint64(nSeconds) * 10;
+    if (limit != qint32(limit))
         throw std::overflow_error("Overflow");
     bCommandEnded = false;
-    for (qint32 cycle = 0;; ++cycle) {
+    for (qint64 cycle = 0;; ++cycle) {
         if (cycle > limit) {
             ShowMessage(QStringLiteral("TIMEOUT !!!"));
             return false;

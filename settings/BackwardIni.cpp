@@ -1,5 +1,7 @@
 #include "BackwardIni.h"
 
+#include "TextTrim.h"
+
 const std::array<KeyDef, kFieldCount> &keyTable()
 {
     static const std::array<KeyDef, kFieldCount> table{{
@@ -69,20 +71,9 @@ QByteArray toUpperCp1252(QByteArray text)
     return text;
 }
 
-static QByteArray trimBlanks(const QByteArray &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == ' ')
-        ++begin;
-    while (end > begin && text[end - 1] == ' ')
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 QByteArray normalizeLine(const QByteArray &line)
 {
-    return trimBlanks(toUpperCp1252(line));
+    return trimSpaces(toUpperCp1252(line));
 }
 
 QByteArray GetLineValue(const QByteArray &line)
@@ -90,7 +81,7 @@ QByteArray GetLineValue(const QByteArray &line)
     const qsizetype equals = line.indexOf('=');
     if (equals < 0)
         return {};
-    const QByteArray value = trimBlanks(line.mid(equals + 1));
+    const QByteArray value = trimSpaces(line.mid(equals + 1));
     const qsizetype blank = value.indexOf(' ');
     return blank < 0 ? value : value.left(blank);
 }

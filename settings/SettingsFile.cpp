@@ -140,10 +140,10 @@ public:
     explicit LineSplitter(LineReader &reader) : m_reader(reader) {}
 
     // False when a line makes the load fail.
-    bool feed(QByteArrayView bytes)
+    bool feed(const char *bytes, qsizetype size)
     {
         qsizetype start = 0;
-        for (qsizetype i = 0; i < bytes.size(); ++i) {
+        for (qsizetype i = 0; i < size; ++i) {
             const char c = bytes[i];
             const bool lfOfCrLf = c == '\n' && m_afterCr;
             m_afterCr = c == '\r';
@@ -153,12 +153,12 @@ public:
             }
             if (c != '\r' && c != '\n')
                 continue;
-            m_partial.append(bytes.sliced(start, i - start));
+            m_partial.append(bytes + start, int(i - start));
             start = i + 1;
             if (!m_reader.read(std::exchange(m_partial, {})))
                 return false;
         }
-        m_partial.append(bytes.sliced(start));
+        m_partial.append(bytes + start, int(size - start));
         return true;
     }
 
@@ -178,7 +178,7 @@ bool parseSettings(const QByteArray &text, Settings &settings)
     settings.leadingComments.clear();
     LineReader reader(settings);
     LineSplitter lines(reader);
-    return lines.feed(text) && lines.finish();
+    return lines.feed(text.constData(), text.size()) && lines.finish();
 }
 
 bool loadSettings(QIODevice &device, Settings &settings)
@@ -194,7 +194,7 @@ bool loadSettings(QIODevice &device, Settings &settings)
             return false;
         if (got == 0)
             return lines.finish();
-        if (!lines.feed(QByteArrayView(chunk.data(), got)))
+        if (!lines.feed(chunk.data(), got))
             return false;
     }
 }

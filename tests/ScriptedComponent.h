@@ -146,3 +146,6 @@ public:
 private:
     std::function<void(int)> m_savedSleep;
 };
+
+using Events = QList<ScriptedComponent::Event>;
+Q_DECLARE_METATYPE(Events)

@@ -43,21 +43,21 @@ private slots:
 
 void TestApply::controllerOutcomes_data()
 {
-    QTest::addColumn<QList<ScriptedComponent::Event>>("events");
+    QTest::addColumn<Events>("events");
     QTest::addColumn<bool>("answer");
     QTest::addColumn<QStringList>("messages");
-    QTest::newRow("confirmed") << QList<ScriptedComponent::Event>{{2, 5, 0}} << true << QStringList{};
-    QTest::newRow("refused") << QList<ScriptedComponent::Event>{{1, 5, 1}} << false
+    QTest::newRow("confirmed") << Events{{2, 5, 0}} << true << QStringList{};
+    QTest::newRow("refused") << Events{{1, 5, 1}} << false
                              << QStringList{kRefused + "job failed: $LOAD_TAVRIN"};
-    QTest::newRow("answered false") << QList<ScriptedComponent::Event>{{1, 5, 0}} << false
+    QTest::newRow("answered false") << Events{{1, 5, 0}} << false
                                     << QStringList{kRefused};
-    QTest::newRow("time-out") << QList<ScriptedComponent::Event>{} << true
+    QTest::newRow("time-out") << Events{} << true
                               << QStringList{QStringLiteral("TIMEOUT !!!"), kRefused};
 }
 
 void TestApply::controllerOutcomes()
 {
-    QFETCH(QList<ScriptedComponent::Event>, events);
+    QFETCH(Events, events);
     QFETCH(bool, answer);
     ScriptedHost script;
     script.configure = [&](ScriptedComponent &c) {
@@ -186,7 +186,8 @@ void TestApply::componentCannotBeCreated()
     QVERIFY(f.open());
     f.window->Apply();
     f.window->Apply();
-    QCOMPARE(f.messages, QStringList(2, kRefused + "TrelkLib.Trelk is not registered"));
+    const QString notRegistered = kRefused + "TrelkLib.Trelk is not registered";
+    QCOMPARE(f.messages, QStringList({notRegistered, notRegistered}));
     QCOMPARE(attempts, 2); // each Apply tries the link again
     QVERIFY(f.fileBytes().startsWith("\r\n\r\n[TRACE]"));
     QCOMPARE(labelState(f).text, QString());

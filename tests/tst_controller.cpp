@@ -3,12 +3,10 @@
 #include "ScriptedComponent.h"
 #include "TrelkForm.h"
 
-#include <QTest>
+#include "QtTestCompat.h"
 
 #include <limits>
 
-using Events = QList<ScriptedComponent::Event>;
-Q_DECLARE_METATYPE(Events)
 
 class TestController : public QObject
 {

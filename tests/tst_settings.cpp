@@ -294,9 +294,9 @@ void TestSettings::loadStopsAtFailingRead_data()
     QTest::newRow("inside a value") << moves + 1 << false << enabled;
     QTest::newRow("between CR and LF") << moves + 3 << false << withMoves;
     QTest::newRow("after a whole line") << moves + 4 << false << withMoves;
-    QTest::newRow("inside the comments") << kCutFile.indexOf("more") << false << initialWith({}, "; NOTE\r\n");
+    QTest::newRow("inside the comments") << qint64(kCutFile.indexOf("more")) << false << initialWith({}, "; NOTE\r\n");
     QTest::newRow("at byte 0") << qint64(0) << false << Settings::initial();
-    QTest::newRow("no failure") << kCutFile.size() + 1 << true
+    QTest::newRow("no failure") << qint64(kCutFile.size()) + 1 << true
                                 << initialWith({{FieldId::T_Check_Enable, "TRUE"},
                                                 {FieldId::T_Text_Movements, "45"},
                                                 {FieldId::T_Text_Cycflags, "7"}},
@@ -334,7 +334,7 @@ void TestSettings::loadSurvivesBadBytes_data()
 {
     QTest::addColumn<QByteArray>("content");
     QByteArray junk(10 * 1024 * 1024, '\0');
-    for (qsizetype i = 0; i < junk.size(); ++i)
+    for (int i = 0; i < junk.size(); ++i)
         junk[i] = char((i * 7919 + i / 97) % 256);
     QTest::newRow("10 MB junk") << junk;
     QTest::newRow("1 MB line") << "[TRACE]\r\nMOVEMENTS = " + QByteArray(1024 * 1024, '9');
