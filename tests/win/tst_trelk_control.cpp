@@ -1,56 +1,81 @@
-// The Windows control host against a fake control, under Wine on CI.
+// The Windows control host against the stand-in control, loaded from beside
+// this program and offered to COM by this process only: created by its ProgID
+// as the product does, but with no registered type library, so a control
+// that tells nothing about itself is also tried. The stand-in's log shows
+// what reached it.
 
-#include "Check.h"
-#include "FakeTrelk.h"
+#include "Standin.h"
 
 #include <ole2.h>
 
+#include <initguid.h>
+
+#include "TrelkStandin.h"
+
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace {
 
-std::string joined(const std::vector<std::string> &calls)
+const wchar_t kProgId[] = L"TrelkLib.Trelk";
+
+// The ProgID names the stand-in's class, whose class object this process
+// registers; false on failure.
+bool offerStandin(DWORD &registration)
+{
+    using GetClassObject = HRESULT(STDAPICALLTYPE *)(REFCLSID, REFIID, void **);
+    HMODULE dll = LoadLibraryW(L"TrelkStandin.dll");
+    const auto getClassObject = dll ? reinterpret_cast<GetClassObject>(reinterpret_cast<void (*)()>(
+                                          GetProcAddress(dll, "DllGetClassObject")))
+                                    : nullptr;
+    IClassFactory *factory = nullptr;
+    if (!getClassObject || FAILED(getClassObject(CLSID_Trelk, IID_IClassFactory, reinterpret_cast<void **>(&factory))))
+        return false;
+    wchar_t classId[40];
+    StringFromGUID2(CLSID_Trelk, classId, 40);
+    // Wine reads classes for everyone from here, not from the user's own.
+    const std::wstring key = std::wstring(L"Software\\Classes\\") + kProgId + L"\\CLSID";
+    const bool written = RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, classId,
+                                         DWORD((wcslen(classId) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    const HRESULT hr = written ? CoRegisterClassObject(CLSID_Trelk, factory, CLSCTX_INPROC_SERVER,
+                                                       REGCLS_MULTIPLEUSE, &registration)
+                               : E_FAIL;
+    factory->Release();
+    return SUCCEEDED(hr);
+}
+
+// The log's lines [from, to) that begin with `start`, joined, for comparing
+// with what a test expects.
+std::string joined(const std::vector<std::string> &lines, size_t from, size_t to, const std::string &start = "")
 {
     std::string out;
-    for (const std::string &c : calls)
-        out += (out.empty() ? "" : " | ") + c;
+    for (size_t i = from; i < std::min(to, lines.size()); ++i)
+        if (lines[i].rfind(start, 0) == 0)
+            out += (out.empty() ? "" : " | ") + lines[i];
     return out;
-}
-
-// The calls since `from`, joined, for comparing with what a test expects.
-std::string callsSince(size_t from)
-{
-    const auto &calls = fakeRecord().calls;
-    return joined(std::vector<std::string>(calls.begin() + long(std::min(from, calls.size())), calls.end()));
-}
-
-void resetFake(FakeBehaviour behaviour = {})
-{
-    fakeBehaviour() = std::move(behaviour);
-    fakeRecord().calls.clear();
 }
 
 void hostingOrder()
 {
-    for (const bool siteFirst : {false, true}) {
+    for (const bool siteFirst : {true, false}) {
         const std::string row = siteFirst ? "site first: " : "site after InitNew: ";
-        FakeBehaviour behaviour;
-        behaviour.siteFirst = siteFirst;
-        resetFake(behaviour);
+        const std::wstring log = useMode(siteFirst ? "accept" : "initfirst");
         {
             Events events;
-            TrelkControl control(kFakeProgId, events.handler());
-            expectEqual(callsSince(0),
-                        siteFirst ? std::string("GetMiscStatus | SetClientSite | InitNew | DoVerb(in place) | Advise")
-                                  : std::string("GetMiscStatus | InitNew | SetClientSite | DoVerb(in place) | Advise"),
-                        row + "hosting steps: " + callsSince(0));
+            TrelkControl control(kProgId, events.handler());
         }
-        expectEqual(callsSince(5), std::string("Unadvise | Close(no save) | SetClientSite(null)"),
-                    row + "tear-down steps: " + callsSince(5));
-        expectEqual(fakeRecord().liveControls, 0, row + "the control is released");
-        expectEqual(fakeRecord().heldReferences, 0, row + "no site or sink is left with the control");
+        const auto lines = logLines(log); // the first says how the stand-in was created
+        const std::string hosting = joined(lines, 1, 6), tearDown = joined(lines, 6, SIZE_MAX);
+        expectEqual(hosting,
+                    siteFirst ? std::string("misc | site | initnew | doverb in place | advise")
+                              : std::string("misc | initnew | site | doverb in place | advise"),
+                    row + "hosting steps: " + hosting);
+        expectEqual(tearDown, std::string("unadvise | close | site null | destroy"), row + "tear-down steps: " + tearDown);
+        expectEqual(loggedStarting(lines, "destroy"), 1, row + "the control is released");
+        expect(logged(lines, "destroy"), row + "no site or sink is left with the control");
     }
 }
 
@@ -64,62 +89,59 @@ void unregisteredControl()
 
 void argumentsOfEveryOperation()
 {
-    resetFake();
+    const std::wstring log = useMode("writeback");
     Events events;
-    TrelkControl control(kFakeProgId, events.handler());
-    const size_t start = fakeRecord().calls.size();
+    TrelkControl control(kProgId, events.handler());
 
     expect(control.ConnectClient(L"Load_Tavrin", L"", 0), "ConnectClient answers true");
     control.DisconnectClient();
-    std::wstring name = L"$LOAD_TAVRIN";
-    std::wstring value = L"TRUE";
-    expectEqual(control.BeginSetVar(name, value), short(7), "BeginSetVar gives the job number");
-    expect(name == L"replaced name" && value == L"replaced value", "BeginSetVar writes back both texts");
-    expect(control.GetSetVarResult(7), "GetSetVarResult answers true");
-    std::wstring variable = L"$OV_PRO";
-    expectEqual(control.BeginShowVar(variable, L""), short(7), "BeginShowVar gives the job number");
-    expect(variable == L"replaced name", "BeginShowVar writes back the name");
+    std::wstring name = L"$load_tavrin";
+    std::wstring value = L"true";
+    expectEqual(control.BeginSetVar(name, value), short(1), "BeginSetVar gives the job number");
+    expect(name == L"$LOAD_TAVRIN" && value == L"TRUE", "BeginSetVar writes back both texts");
+    expect(control.GetSetVarResult(1), "GetSetVarResult answers true");
+    std::wstring variable = L"$load_tavrin";
+    expectEqual(control.BeginShowVar(variable, L""), short(2), "BeginShowVar gives the job number");
+    expect(variable == L"$LOAD_TAVRIN", "BeginShowVar writes back the name");
     std::wstring read = L"before";
-    expect(control.GetShowVarResult(7, read), "GetShowVarResult answers true");
-    expect(read == L"$OV_PRO=100", "GetShowVarResult writes the value");
-    short job = 7, code1 = 0, code2 = 0;
-    std::wstring text1, text2, errorText;
+    expect(control.GetShowVarResult(2, read), "GetShowVarResult answers true");
+    expect(read == L"$LOAD_TAVRIN=TRUE", "GetShowVarResult writes the value");
+    short job = 1, code1 = -5, code2 = -5;
+    std::wstring text1 = L"x", text2 = L"x", errorText = L"x";
     control.GetJobError(job, code1, code2, text1, text2, errorText);
-    expect(job == 7 && code1 == 11 && code2 == 22, "GetJobError writes its numbers");
-    expect(text1 == L"first text" && text2 == L"second text" && errorText == L"job failed on the controller",
-           "GetJobError writes its three texts");
+    expect(job == 1 && code1 == 0 && code2 == 0, "GetJobError writes its numbers");
+    expect(text1 == L"Trelk" && text2 == L"$LOAD_TAVRIN" && errorText.empty(), "GetJobError writes its three texts");
 
-    // The fake rejects any other id, count, order or type, so these are exact.
-    expectEqual(callsSince(start),
-                std::string("ConnectClient(Load_Tavrin,,0) | DisconnectClient() | BeginSetVar($LOAD_TAVRIN,TRUE) | "
-                            "GetSetVarResult(7) | BeginShowVar($OV_PRO,) | GetShowVarResult(7,before) | "
-                            "GetJobError(7,0,0,,,)"),
-                "every operation reaches the control as its table gives it: " + callsSince(start));
+    // The stand-in rejects any other id, count, order or type, so these are exact.
+    const std::string calls = joined(logLines(log), 0, SIZE_MAX, "call ");
+    expectEqual(calls,
+                std::string("call ConnectClient(\"Load_Tavrin\", \"\", 0) -> true | call DisconnectClient() | "
+                            "call BeginSetVar(\"$load_tavrin\", \"true\") -> 1; \"$LOAD_TAVRIN\"; \"TRUE\" | "
+                            "call GetSetVarResult(1) -> true | "
+                            "call BeginShowVar(\"$load_tavrin\", \"\") -> 2; \"$LOAD_TAVRIN\" | "
+                            "call GetShowVarResult(2, \"before\") -> true; \"$LOAD_TAVRIN=TRUE\" | "
+                            "call GetJobError(1, -5, -5, \"x\", \"x\", \"x\") -> \"\""),
+                "every operation reaches the control as its table gives it: " + calls);
 }
 
 void resultCoercions()
 {
-    for (const VARTYPE type : {VARTYPE(VT_BOOL), VARTYPE(VT_I2), VARTYPE(VT_I4), VARTYPE(VT_BYREF | VT_I4)}) {
-        const std::string row = "result type " + std::to_string(type) + ": ";
-        FakeBehaviour behaviour;
-        behaviour.resultType = type;
-        behaviour.jobNumber = type == VT_BOOL ? 1 : -12;
-        behaviour.answer = type == VT_BOOL ? 1 : 3; // any non-zero answer is true
-        resetFake(behaviour);
+    for (const std::string type : {"bool", "i2", "i4", "i4ref"}) {
+        const std::string row = "answers as " + type + ": ";
+        const bool boolean = type == "bool";
+        useMode(boolean ? type : type + ",job=-12");
         Events events;
-        TrelkControl control(kFakeProgId, events.handler());
+        TrelkControl control(kProgId, events.handler());
         std::wstring name = L"$A", value = L"1";
-        const short expectedJob = type == VT_BOOL ? short(-1) : short(-12); // VARIANT_TRUE is -1
+        const short expectedJob = boolean ? short(-1) : short(-12); // job 1 as VARIANT_TRUE is -1
         expectEqual(control.BeginSetVar(name, value), expectedJob, row + "job number");
-        expect(control.GetSetVarResult(1), row + "true");
-        fakeBehaviour().answer = 0;
-        expect(!control.GetSetVarResult(1), row + "false");
+        const short job = boolean ? short(1) : expectedJob;
+        expect(control.GetSetVarResult(job), row + "true"); // as a number, -1: any non-zero answer is true
+        expect(!control.GetSetVarResult(short(job + 1)), row + "false for a job never started");
     }
-    FakeBehaviour tooLarge;
-    tooLarge.jobNumber = 70000;
-    resetFake(tooLarge);
+    useMode("job=70000");
     Events events;
-    TrelkControl control(kFakeProgId, events.handler());
+    TrelkControl control(kProgId, events.handler());
     std::wstring name = L"$A", value = L"1";
     const std::string failure = failureOf([&] { control.BeginSetVar(name, value); });
     expect(failure.find("does not fit 16 bits") != std::string::npos, "a job number beyond 16 bits: " + failure);
@@ -127,16 +149,16 @@ void resultCoercions()
 
 void failuresReachTheCaller()
 {
-    FakeBehaviour raising;
-    raising.raise = L"no connection to the controller";
-    resetFake(raising);
     Events events;
-    TrelkControl control(kFakeProgId, events.handler());
     std::wstring name = L"$A", value = L"1";
-    expectEqual(failureOf([&] { control.BeginSetVar(name, value); }),
-                std::string("BeginSetVar: no connection to the controller"), "the exception's description");
-    fakeBehaviour().raise.clear();
-    fakeBehaviour().failure = E_FAIL;
+    useMode("raise");
+    {
+        TrelkControl control(kProgId, events.handler());
+        expectEqual(failureOf([&] { control.BeginSetVar(name, value); }),
+                    std::string("BeginSetVar: No connection to the controller"), "the exception's description");
+    }
+    useMode("fail");
+    TrelkControl control(kProgId, events.handler());
     const std::string failure = failureOf([&] { control.BeginShowVar(name, L""); });
     expect(failure.rfind("BeginShowVar: ", 0) == 0 && failure.find("0x80004005") != std::string::npos,
            "a failing call's HRESULT in words: " + failure);
@@ -148,18 +170,19 @@ void eventsComeWithTheMessageQueue()
         for (const bool classInfo : {true, false}) {
             const std::string row = std::string(byReference ? "by reference" : "by value") +
                                     (classInfo ? ", class info: " : ", listed points: ");
-            FakeBehaviour behaviour;
-            behaviour.eventsByReference = byReference;
-            behaviour.classInfo2 = classInfo;
-            behaviour.jobNumber = 9;
-            behaviour.eventStatus = 1;
-            resetFake(behaviour);
+            // With class information the job-finished event is known by name
+            // among others of two arguments; without class or type
+            // information the events are found by listing the connection
+            // points, and it by its two arguments.
+            useMode(std::string("refuse,job=9") + (byReference ? ",byref" : "") +
+                    (classInfo ? ",progress" : ",noclassinfo,notypeinfo"));
             Events events;
-            TrelkControl control(kFakeProgId, events.handler());
+            TrelkControl control(kProgId, events.handler());
+            control.ConnectClient(L"Load_Tavrin", L"", 0); // posts a one-argument event the host ignores
             std::wstring name = L"$A", value = L"1";
             control.BeginSetVar(name, value);
             expect(events.seen.empty(), row + "not inside the start call");
-            pumpMessages();
+            pumpFor(100);
             expect(events.seen == std::vector<std::pair<short, long>>{{9, 1}},
                    row + "the job-finished event, and only it, once the messages are pumped");
         }
@@ -170,8 +193,9 @@ void eventsComeWithTheMessageQueue()
 
 int main()
 {
-    if (FAILED(OleInitialize(nullptr)) || !registerFakeTrelk()) {
-        std::printf("FAIL: the fake control cannot be registered\n");
+    DWORD registration = 0;
+    if (FAILED(OleInitialize(nullptr)) || !offerStandin(registration)) {
+        std::printf("FAIL: the stand-in control cannot be offered\n");
         return 1;
     }
     hostingOrder();
@@ -180,7 +204,7 @@ int main()
     resultCoercions();
     failuresReachTheCaller();
     eventsComeWithTheMessageQueue();
-    revokeFakeTrelk();
+    CoRevokeClassObject(registration);
     OleUninitialize();
     return checkResult();
 }

@@ -2,12 +2,10 @@
 // fixture has registered with regsvr32 as the real control is registered.
 // Each mode of the stand-in is one row; its log shows what reached it.
 
-#include "Check.h"
+#include "Standin.h"
 
 #include <ole2.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -15,64 +13,6 @@ namespace {
 
 const wchar_t kProgId[] = L"TrelkLib.Trelk";
 using Seen = std::vector<std::pair<short, long>>;
-
-std::wstring logPath(const std::string &name)
-{
-    wchar_t folder[MAX_PATH];
-    GetTempPathW(MAX_PATH, folder);
-    return folder + std::wstring(name.begin(), name.end()) + L".log";
-}
-
-// Sets the stand-in's mode and a fresh log for the next control created.
-std::wstring useMode(const std::string &mode)
-{
-    std::string name = "trelk_standin_" + mode;
-    for (char &c : name)
-        c = c == ',' ? '_' : c;
-    const std::wstring log = logPath(name);
-    DeleteFileW(log.c_str());
-    SetEnvironmentVariableW(L"TRELK_STANDIN_MODE", std::wstring(mode.begin(), mode.end()).c_str());
-    SetEnvironmentVariableW(L"TRELK_STANDIN_LOG", log.c_str());
-    return log;
-}
-
-std::vector<std::string> logLines(const std::wstring &log)
-{
-    std::vector<std::string> lines;
-    std::ifstream file{std::filesystem::path(log)};
-    for (std::string line; std::getline(file, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line.substr(line.find(' ') + 1)); // without the time
-    }
-    return lines;
-}
-
-bool logged(const std::vector<std::string> &lines, const std::string &line)
-{
-    for (const std::string &l : lines)
-        if (l == line)
-            return true;
-    return false;
-}
-
-int loggedStarting(const std::vector<std::string> &lines, const std::string &start)
-{
-    int count = 0;
-    for (const std::string &l : lines)
-        count += l.rfind(start, 0) == 0;
-    return count;
-}
-
-// Long enough for the stand-in's 20 ms events, twice over.
-void pumpFor(DWORD milliseconds)
-{
-    const ULONGLONG end = GetTickCount64() + milliseconds;
-    while (GetTickCount64() < end) {
-        pumpMessages();
-        Sleep(5);
-    }
-}
 
 struct Row {
     std::string mode;
@@ -140,7 +80,7 @@ void modes()
         expectEqual(loggedStarting(lines, "call DisconnectClient()"), row.connected ? 1 : 0, is + "DisconnectClient");
         expect(!lines.empty() && lines.back() == "destroy", is + "the control is released");
     }
-    const auto refused = logLines(logPath("trelk_standin_refuse"));
+    const auto refused = logLines(standinLogPath("trelk_standin_refuse"));
     expect(logged(refused, "call GetJobError(1, 0, 0, \"\", \"\", \"\") -> \"Variable is write protected\""),
            "GetJobError's arguments");
 }

@@ -20,6 +20,16 @@
 //               library still describes the class)
 //   progress    Progress(job, 0) (two arguments, not JobFinished) posted
 //               right after the start call returns
+// and, for the host's own tests, words that change how it answers:
+//   initfirst   no OLEMISC_SETCLIENTSITEFIRST: the site comes after InitNew
+//   bool, i2, i4, i4ref
+//               every number and truth value answered in that type (i4ref:
+//               a VT_I4 by reference), true as VARIANT_TRUE converts
+//   job=N       the first job has number N, not 1
+//   byref       event arguments by reference
+//   fail        BeginSetVar and BeginShowVar fail with E_FAIL
+//   writeback   BeginSetVar and BeginShowVar write the variable's name (and
+//               value) back in capitals, as they keep them
 // ConnectClient also posts StateChanged(1), a one-argument event.
 // TRELK_STANDIN_DELAY_MS sets the delay (default 20). Events are fired from
 // the message queue of the thread that created the object.
@@ -29,9 +39,12 @@
 //   <ms> call <Method>(<arguments as received>)[ -> <result>[; <text written back>]]
 //        (GetJobError's result is the error text it writes into its last argument)
 //   <ms> raise <Method> "<description>"
+//   <ms> fail <Method>
 //   <ms> event <Event>(<arguments>)           (" not delivered" without a sink)
 //   <ms> reject <why>                          (a call not matching the table)
-//   <ms> advise | unadvise | close | destroy
+//   <ms> misc | site | site null | initnew | doverb in place | doverb wrong
+//   <ms> advise | unadvise | close (without saving; else "close saving")
+//   <ms> destroy[ holding the site][ holding a sink]
 // <ms> is a millisecond clock; texts are written between double quotes as
 // they are, numbers in decimal, Booleans as true or false.
 
@@ -44,6 +57,8 @@
 
 #include "TrelkStandin.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <iterator>
 #include <map>
@@ -109,6 +124,8 @@ void logLine(const std::string &text)
 struct Mode {
     std::set<std::wstring> words;
     UINT delay = 20;
+    long firstJob = 1;
+    VARTYPE answerType = VT_EMPTY; // VT_EMPTY: job numbers as VT_I2, the rest as VT_BOOL
     bool has(const wchar_t *word) const { return words.count(word) != 0; }
 };
 
@@ -117,14 +134,24 @@ bool readMode(Mode &mode)
 {
     static const std::set<std::wstring> known = {L"accept", L"refuse", L"silent", L"status2", L"inside",
                                                  L"foreign", L"noconnect", L"raise", L"noclassinfo", L"notypeinfo",
-                                                 L"progress"};
+                                                 L"progress", L"initfirst", L"byref", L"fail", L"writeback"};
+    static const std::map<std::wstring, VARTYPE> types = {
+        {L"bool", VT_BOOL}, {L"i2", VT_I2}, {L"i4", VT_I4}, {L"i4ref", VT_BYREF | VT_I4}};
     std::wstring text = environment(L"TRELK_STANDIN_MODE");
     for (wchar_t &c : text)
         if (c == L',' || c == L'+')
             c = L' ';
     std::wistringstream words(text);
     for (std::wstring word; words >> word;) {
-        if (!known.count(word))
+        const auto type = types.find(word);
+        if (type != types.end())
+            mode.answerType = type->second;
+        else if (word.rfind(L"job=", 0) == 0) {
+            wchar_t *end = nullptr;
+            mode.firstJob = std::wcstol(word.c_str() + 4, &end, 10);
+            if (*end || end == word.c_str() + 4)
+                return false;
+        } else if (!known.count(word))
             return false;
         mode.words.insert(word);
     }
@@ -168,31 +195,51 @@ ITypeInfo *typeInfo(const GUID &guid)
     return info;
 }
 
-class Control;
-
-class EventPoint final : public IConnectionPoint, public IEnumConnectionPoints
+// A part of the control with an interface of its own, counted with the control.
+template <typename Interface>
+class Part : public Interface
 {
 public:
-    explicit EventPoint(Control *owner) : m_owner(owner) {}
-    ~EventPoint() { drop(); }
+    explicit Part(IUnknown *owner) : m_owner(owner) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
-    // IConnectionPoint
-    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID *iid) override
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
     {
-        *iid = DIID__DTrelkEvents;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, __uuidof(Interface))) {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        *object = static_cast<Interface *>(this);
+        AddRef();
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer **owner) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return m_owner->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return m_owner->Release(); }
+
+protected:
+    IUnknown *m_owner;
+};
+
+class Point final : public Part<IConnectionPoint>
+{
+public:
+    Point(IUnknown *owner, const IID &iid) : Part(owner), m_iid(iid) {}
+    ~Point() { drop(); }
+
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID *iid) override
+    {
+        *iid = m_iid;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer **owner) override
+    {
+        return m_owner->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void **>(owner));
+    }
     HRESULT STDMETHODCALLTYPE Advise(IUnknown *sink, DWORD *cookie) override
     {
         if (m_sink)
             return CONNECT_E_ADVISELIMIT;
-        if (FAILED(sink->QueryInterface(DIID__DTrelkEvents, reinterpret_cast<void **>(&m_sink))))
-            return CONNECT_E_CANNOTCONNECT;
+        if (FAILED(sink->QueryInterface(m_iid, reinterpret_cast<void **>(&m_sink))))
+            return CONNECT_E_CANNOTCONNECT; // the sink must answer for the interface itself
         logLine("advise");
         *cookie = 1;
         return S_OK;
@@ -207,56 +254,42 @@ public:
     }
     HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections **) override { return E_NOTIMPL; }
 
-    // IEnumConnectionPoints over this one point, for hosts that list them.
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, IConnectionPoint **points, ULONG *fetched) override
-    {
-        ULONG given = 0;
-        if (count > 0 && !m_listed) {
-            points[0] = this;
-            AddRef();
-            m_listed = true;
-            given = 1;
-        }
-        if (fetched)
-            *fetched = given;
-        return given == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
-    {
-        m_listed = m_listed || count > 0;
-        return count <= 1 ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override
-    {
-        m_listed = false;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumConnectionPoints **) override { return E_NOTIMPL; }
+    bool connected() const { return m_sink != nullptr; }
 
-    void fire(const Event &event)
+    void fire(const Event &event, bool byReference)
     {
         logLine("event " + eventText(event) + (m_sink ? "" : " not delivered"));
         if (!m_sink)
             return;
-        std::vector<VARIANTARG> arguments(event.arguments.size());
-        for (size_t i = 0; i < arguments.size(); ++i) { // the last parameter first
-            VARIANTARG &a = arguments[arguments.size() - 1 - i];
+        const size_t count = event.arguments.size();
+        std::vector<VARIANTARG> arguments(count);
+        std::vector<long> values = event.arguments;
+        std::vector<short> jobs(count);
+        const VARTYPE reference = byReference ? VT_BYREF : 0;
+        for (size_t i = 0; i < count; ++i) { // the last parameter first
+            VARIANTARG &a = arguments[count - 1 - i];
             VariantInit(&a);
-            const bool jobNumber = i == 0 && event.id != kStateChanged;
-            V_VT(&a) = jobNumber ? VT_I2 : VT_I4;
-            if (jobNumber)
-                V_I2(&a) = short(event.arguments[i]);
-            else
-                V_I4(&a) = event.arguments[i];
+            if (i == 0 && event.id != kStateChanged) { // the job number
+                jobs[i] = short(values[i]);
+                V_VT(&a) = VT_I2 | reference;
+                if (byReference)
+                    V_I2REF(&a) = &jobs[i];
+                else
+                    V_I2(&a) = jobs[i];
+            } else {
+                V_VT(&a) = VT_I4 | reference;
+                if (byReference)
+                    V_I4REF(&a) = &values[i];
+                else
+                    V_I4(&a) = values[i];
+            }
         }
-        DISPPARAMS params{arguments.data(), nullptr, UINT(arguments.size()), 0};
+        DISPPARAMS params{arguments.data(), nullptr, UINT(count), 0};
         IDispatch *sink = m_sink;
         sink->AddRef(); // the handler may disconnect
         sink->Invoke(event.id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
         sink->Release();
     }
-
-    void resetListing() { m_listed = false; }
 
 private:
     void drop()
@@ -266,9 +299,43 @@ private:
         m_sink = nullptr;
     }
 
-    Control *m_owner;
-    IDispatch *m_sink = nullptr;
-    bool m_listed = false;
+    IID m_iid;
+    IDispatch *m_sink = nullptr; // called only at the event point, whose interface is a dispatch one
+};
+
+// The control's connection points in a list, for hosts that look there for
+// the events.
+class Listing final : public Part<IEnumConnectionPoints>
+{
+public:
+    Listing(IUnknown *owner, std::vector<IConnectionPoint *> points) : Part(owner), m_points(std::move(points)) {}
+
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, IConnectionPoint **points, ULONG *fetched) override
+    {
+        ULONG given = 0;
+        for (; given < count && m_next < m_points.size(); ++given, ++m_next) {
+            points[given] = m_points[m_next];
+            points[given]->AddRef();
+        }
+        if (fetched)
+            *fetched = given;
+        return given == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
+    {
+        m_next = std::min<size_t>(m_next + count, m_points.size());
+        return m_next < m_points.size() ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override
+    {
+        m_next = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumConnectionPoints **) override { return E_NOTIMPL; }
+
+private:
+    std::vector<IConnectionPoint *> m_points;
+    size_t m_next = 0;
 };
 
 // What a finished job left for the result queries.
@@ -285,7 +352,9 @@ class Control final : public IDispatch,
                       public IProvideClassInfo2
 {
 public:
-    explicit Control(Mode mode) : m_mode(std::move(mode)), m_events(this)
+    explicit Control(Mode mode)
+        : m_mode(std::move(mode)), m_notify(unknown(), IID_IPropertyNotifySink),
+          m_events(unknown(), DIID__DTrelkEvents), m_listing(unknown(), {&m_notify, &m_events})
     {
         InterlockedIncrement(&g_objects);
         WNDCLASSW windowClass{};
@@ -303,9 +372,10 @@ public:
     ~Control()
     {
         DestroyWindow(m_window);
+        logLine(std::string("destroy") + (m_site ? " holding the site" : "") +
+                (m_events.connected() ? " holding a sink" : ""));
         if (m_site)
             m_site->Release();
-        logLine("destroy");
         InterlockedDecrement(&g_objects);
     }
 
@@ -379,6 +449,7 @@ public:
     // IOleObject
     HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite *site) override
     {
+        logLine(site ? "site" : "site null");
         if (site)
             site->AddRef();
         if (m_site)
@@ -394,16 +465,29 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Close(DWORD) override
+    HRESULT STDMETHODCALLTYPE Close(DWORD option) override
     {
-        logLine("close");
+        logLine(option == OLECLOSE_NOSAVE ? "close" : "close saving");
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetMoniker(DWORD, IMoniker *) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker **) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE InitFromData(IDataObject *, BOOL, DWORD) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetClipboardData(DWORD, IDataObject **) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE DoVerb(LONG, LPMSG, IOleClientSite *, LONG, HWND, LPCRECT) override { return S_OK; }
+    // Activated in place in the window its site names, as a form does it.
+    HRESULT STDMETHODCALLTYPE DoVerb(LONG verb, LPMSG, IOleClientSite *site, LONG, HWND parent, LPCRECT) override
+    {
+        IOleInPlaceSite *inPlace = nullptr;
+        HWND window = nullptr;
+        const bool ok = verb == OLEIVERB_INPLACEACTIVATE && site && parent &&
+                        SUCCEEDED(site->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void **>(&inPlace))) &&
+                        inPlace->CanInPlaceActivate() == S_OK && SUCCEEDED(inPlace->GetWindow(&window)) &&
+                        window == parent;
+        if (inPlace)
+            inPlace->Release();
+        logLine(ok ? "doverb in place" : "doverb wrong");
+        return ok ? S_OK : E_INVALIDARG;
+    }
     HRESULT STDMETHODCALLTYPE EnumVerbs(IEnumOLEVERB **) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Update() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE IsUpToDate() override { return S_OK; }
@@ -420,7 +504,8 @@ public:
     HRESULT STDMETHODCALLTYPE EnumAdvise(IEnumSTATDATA **) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetMiscStatus(DWORD, DWORD *status) override
     {
-        *status = OLEMISC_INVISIBLEATRUNTIME | OLEMISC_SETCLIENTSITEFIRST;
+        logLine("misc");
+        *status = OLEMISC_INVISIBLEATRUNTIME | (m_mode.has(L"initfirst") ? 0 : OLEMISC_SETCLIENTSITEFIRST);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetColorScheme(LOGPALETTE *) override { return E_NOTIMPL; }
@@ -439,22 +524,28 @@ public:
         size->QuadPart = 0;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE InitNew() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE InitNew() override
+    {
+        logLine("initnew");
+        return S_OK;
+    }
 
     // IConnectionPointContainer
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints **all) override
     {
-        m_events.resetListing();
-        *all = &m_events;
-        m_events.AddRef();
+        m_listing.Reset();
+        *all = &m_listing;
+        AddRef();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint **point) override
     {
-        *point = IsEqualIID(iid, DIID__DTrelkEvents) ? &m_events : nullptr;
+        *point = IsEqualIID(iid, DIID__DTrelkEvents)        ? &m_events
+                 : IsEqualIID(iid, IID_IPropertyNotifySink) ? &m_notify
+                                                            : nullptr;
         if (!*point)
             return CONNECT_E_NOCONNECTION;
-        m_events.AddRef();
+        AddRef();
         return S_OK;
     }
 
@@ -493,56 +584,46 @@ private:
         const Event event = found->second;
         m_pending.erase(found);
         AddRef(); // a handler may release the control
-        m_events.fire(event);
+        m_events.fire(event, m_mode.has(L"byref"));
         Release();
     }
 
     // Starts a job and schedules its events as the mode says; the job number.
-    short begin(const std::wstring &name, const std::wstring &value, bool write);
+    long begin(const std::wstring &name, const std::wstring &value, bool write);
+    // Gives an answer in the type the mode asks for.
+    void give(VARIANT &answer, VARIANT *result)
+    {
+        if (V_VT(&answer) != VT_EMPTY && m_mode.answerType == (VT_BYREF | VT_I4)) {
+            VariantChangeType(&answer, &answer, 0, VT_I4);
+            m_answer = V_I4(&answer);
+            V_VT(&answer) = VT_BYREF | VT_I4;
+            V_I4REF(&answer) = &m_answer;
+        } else if (V_VT(&answer) != VT_EMPTY && m_mode.answerType != VT_EMPTY)
+            VariantChangeType(&answer, &answer, 0, m_mode.answerType);
+        if (result)
+            *result = answer;
+    }
+    IUnknown *unknown() { return static_cast<IDispatch *>(this); }
 
     LONG m_refs = 1;
     Mode m_mode;
-    EventPoint m_events;
+    Point m_notify;
+    Point m_events;
+    Listing m_listing;
     IOleClientSite *m_site = nullptr;
     HWND m_window = nullptr;
     UINT_PTR m_lastEvent = 0;
     std::map<UINT_PTR, Event> m_pending;
-    short m_lastJob = 0;
-    std::map<short, Job> m_jobs; // by the number the finished event reports
+    long m_lastJob = m_mode.firstJob - 1;
+    std::map<long, Job> m_jobs; // by the number the finished event reports
+    long m_answer = 0;          // an answer given by reference
     std::map<std::wstring, std::wstring> m_variables;
 };
 
-HRESULT EventPoint::QueryInterface(REFIID iid, void **object)
+long Control::begin(const std::wstring &name, const std::wstring &value, bool write)
 {
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint))
-        *object = static_cast<IConnectionPoint *>(this);
-    else if (IsEqualIID(iid, IID_IEnumConnectionPoints))
-        *object = static_cast<IEnumConnectionPoints *>(this);
-    else {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-ULONG EventPoint::AddRef()
-{
-    return static_cast<IDispatch *>(m_owner)->AddRef();
-}
-ULONG EventPoint::Release()
-{
-    return static_cast<IDispatch *>(m_owner)->Release();
-}
-HRESULT EventPoint::GetConnectionPointContainer(IConnectionPointContainer **owner)
-{
-    return static_cast<IDispatch *>(m_owner)->QueryInterface(IID_IConnectionPointContainer,
-                                                             reinterpret_cast<void **>(owner));
-}
-
-short Control::begin(const std::wstring &name, const std::wstring &value, bool write)
-{
-    const short job = ++m_lastJob;
-    const short reported = m_mode.has(L"foreign") ? short(job + 100) : job;
+    const long job = ++m_lastJob;
+    const long reported = m_mode.has(L"foreign") ? job + 100 : job;
     Job &outcome = m_jobs[reported];
     outcome.name = name;
     const bool refused = m_mode.has(L"refuse");
@@ -554,7 +635,7 @@ short Control::begin(const std::wstring &name, const std::wstring &value, bool w
         post({kProgress, {reported, 0}});
     const long status = refused ? 1 : 0;
     if (m_mode.has(L"inside"))
-        m_events.fire({kJobFinished, {reported, status}});
+        m_events.fire({kJobFinished, {reported, status}}, m_mode.has(L"byref"));
     else if (m_mode.has(L"status2")) {
         later(m_mode.delay, {kJobFinished, {reported, 2}});
         later(2 * m_mode.delay, {kJobFinished, {reported, status}});
@@ -636,8 +717,12 @@ HRESULT Control::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS *params,
     }
     call = "call " + call + ')';
 
-    if ((id == 16 || id == 18) && m_mode.has(L"raise")) {
+    if ((id == 16 || id == 18) && (m_mode.has(L"raise") || m_mode.has(L"fail"))) {
         logLine(call);
+        if (m_mode.has(L"fail")) {
+            logLine("fail " + name);
+            return E_FAIL;
+        }
         logLine("raise " + name + " \"" + utf8(kNoConnection) + '"');
         if (exception) {
             *exception = EXCEPINFO{};
@@ -651,9 +736,13 @@ HRESULT Control::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS *params,
     VARIANT answer;
     VariantInit(&answer);
     std::string outcome;
-    auto number = [&](short value) {
-        V_VT(&answer) = VT_I2;
-        V_I2(&answer) = value;
+    auto number = [&](long value) { // a job number as the control's short, unless it cannot be one
+        const bool fits = value >= SHRT_MIN && value <= SHRT_MAX;
+        V_VT(&answer) = fits ? VT_I2 : VT_I4;
+        if (fits)
+            V_I2(&answer) = short(value);
+        else
+            V_I4(&answer) = value;
         outcome = " -> " + std::to_string(value);
     };
     auto boolean = [&](bool value) {
@@ -661,7 +750,7 @@ HRESULT Control::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS *params,
         V_BOOL(&answer) = value ? VARIANT_TRUE : VARIANT_FALSE;
         outcome = value ? " -> true" : " -> false";
     };
-    auto job = [&](short number) {
+    auto job = [&](long number) {
         const auto found = m_jobs.find(number);
         return found == m_jobs.end() ? Job{} : found->second;
     };
@@ -678,12 +767,20 @@ HRESULT Control::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS *params,
     case 16: {
         // The start call returns first, and its log line comes before the
         // event that an "inside" job fires.
-        const std::wstring variable = plain(*V_BSTRREF(&argument(0)));
-        const std::wstring value = id == 18 ? plain(*V_BSTRREF(&argument(1))) : std::wstring();
-        logLine(call + " -> " + std::to_string(m_lastJob + 1));
+        std::wstring variable = plain(*V_BSTRREF(&argument(0)));
+        std::wstring value = id == 18 ? plain(*V_BSTRREF(&argument(1))) : std::wstring();
+        std::string written;
+        if (m_mode.has(L"writeback")) {
+            for (size_t i = 0; i < (id == 18 ? 2u : 1u); ++i) {
+                std::wstring &text = i == 0 ? variable : value;
+                CharUpperBuffW(text.data(), DWORD(text.size()));
+                replace(V_BSTRREF(&argument(i)), text);
+                written += "; " + quoted(*V_BSTRREF(&argument(i)));
+            }
+        }
+        logLine(call + " -> " + std::to_string(m_lastJob + 1) + written);
         number(begin(variable, value, id == 18));
-        if (result)
-            *result = answer;
+        give(answer, result);
         return S_OK;
     }
     case 17: {
@@ -710,8 +807,7 @@ HRESULT Control::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS *params,
     }
     }
     logLine(call + outcome);
-    if (result)
-        *result = answer;
+    give(answer, result);
     return S_OK;
 }
 
