@@ -6,6 +6,7 @@
 #include <QSaveFile>
 #include <QThread>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -38,11 +39,10 @@ namespace {
 
 // The reason a technician reads under the failure message: Qt's text, or
 // else the failing step with the system's last error.
-QString reasonText(const QString &detail, const char *step)
+QString reasonText(const QString &detail, const char *step, const QString &system = qt_error_string())
 {
     if (!detail.isEmpty())
         return detail;
-    const QString system = qt_error_string();
     QString text = QString::fromLatin1(step);
     if (!system.isEmpty())
         text += QStringLiteral(": ") + system;
@@ -215,19 +215,53 @@ namespace {
 constexpr int kReplaceTries = 8;
 constexpr int kReplacePauseMs = 50;
 
-// Writes the text over the file's old contents, for a file that cannot be
-// replaced. Opens only an existing file.
-bool rewriteInPlace(const QString &path, const QByteArray &text, QString *why)
+// Why a step on `file` failed: the file's own error text, or else the step
+// with the system's error, for a short write sets no error of its own.
+QString stepFailure(const QFileDevice &file, const char *step)
 {
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::ExistingOnly) &&
-        file.write(text) == text.size() && file.flush())
-        return true;
-    *why = file.errorString();
-    return false;
+    const QString system = qt_error_string(); // before anything else can change it
+    return reasonText(file.error() != QFileDevice::NoError ? file.errorString() : QString(), step, system);
 }
 
 } // namespace
+
+bool overwriteFileInPlace(const QString &path, const QByteArray &text, QString *reason)
+{
+    auto fail = [reason](const QString &why) {
+        if (reason)
+            *reason = why;
+        return false;
+    };
+    QFile file(path);
+    // Unbuffered, so that the text goes down in one write call.
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered))
+        return fail(stepFailure(file, "Cannot open the file"));
+    const QByteArray old = file.readAll();
+    if (file.error() != QFileDevice::NoError || old.size() != file.size())
+        return fail(stepFailure(file, "Cannot read the file"));
+    if (!file.seek(0))
+        return fail(stepFailure(file, "Cannot write the file"));
+
+    const qint64 written = file.write(text);
+    QString why;
+    if (written != text.size())
+        why = stepFailure(file, "Cannot write the file");
+    else if (!file.flush() || !file.resize(text.size()))
+        why = stepFailure(file, "Cannot shorten the file");
+    if (why.isEmpty())
+        return true;
+
+    // Put back the old bytes that the write reached, then the old length. The
+    // bytes past those are untouched: rewriting them could fail for no reason
+    // under a size limit that the old file already exceeds.
+    const qint64 reached = std::min<qint64>(std::max<qint64>(written, 0), old.size());
+    const bool restored = file.seek(0) && file.write(old.constData(), reached) == reached &&
+                          (file.size() == old.size() || file.resize(old.size()));
+    if (!restored)
+        why += QStringLiteral("; the old contents could not be put back: ") +
+               stepFailure(file, "Cannot restore the file");
+    return fail(why);
+}
 
 bool writeSettingsFile(const QString &path, const Settings &settings, QString *reason)
 {
@@ -237,22 +271,22 @@ bool writeSettingsFile(const QString &path, const Settings &settings, QString *r
     QString why;
     for (int attempt = 1;; ++attempt) {
         QSaveFile file(path);
-        // Only where no temporary file can be made beside it.
-        file.setDirectWriteFallback(true);
-        if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
+        const bool opened = file.open(QIODevice::WriteOnly);
+        if (opened && file.write(text) == text.size() && file.commit())
             return true;
-        why = file.errorString();
+        // No temporary file can be made beside it (a folder the user may not
+        // create files in): write in place.
+        if (!opened && file.error() == QFileDevice::OpenError)
+            return overwriteFileInPlace(path, text, reason);
+        why = stepFailure(file, "Cannot write the file");
         if (file.error() != QFileDevice::RenameError)
             break;
-        if (attempt == kReplaceTries) {
-            // Still held: where the holder lets others write, write in place.
-            if (rewriteInPlace(path, text, &why))
-                return true;
-            break;
-        }
+        // Still held: where the holder lets others write, write in place.
+        if (attempt == kReplaceTries)
+            return overwriteFileInPlace(path, text, reason);
         QThread::msleep(kReplacePauseMs);
     }
     if (reason)
-        *reason = reasonText(why, "Cannot write the file");
+        *reason = why;
     return false;
 }

@@ -35,8 +35,16 @@ bool loadSettings(QIODevice &device, Settings &settings);
 bool parseSettings(const QByteArray &text, Settings &settings);
 
 // Replaces the existing file with the written layout, atomically, so that it
-// is always either the old or the new file. A file that another program holds
-// open against replacing is retried for a moment, then rewritten in place if
-// the holder allows writing. Never creates the file. On failure `reason` is
+// is always either the old or the new file. Where no file can be made beside
+// it, and on Windows for a file that another program holds open against
+// replacing (retried for a moment first), it writes in place instead, with
+// overwriteFileInPlace(). Never creates the file. On failure `reason` is
 // never empty.
 bool writeSettingsFile(const QString &path, const Settings &settings, QString *reason = nullptr);
+
+// Writes `text` over the bytes of the existing file and cuts the file to the
+// text's length. A failing step (a full disk, a size limit, a device error)
+// puts the old bytes and length back, so the file stays whole; only a crash
+// between the one write and the cut can leave a mix. Never creates the file.
+// On failure `reason` is never empty.
+bool overwriteFileInPlace(const QString &path, const QByteArray &text, QString *reason = nullptr);

@@ -1,8 +1,11 @@
 #pragma once
 
 // While it lives, the file's mode cannot be changed, not even by root: the
-// position of a user who may write a file but does not own it. Needs a file
-// system with the immutable flag and the right to set it; see isSet().
+// position of a user who may write a file but does not own it. On a folder,
+// no file can be made, removed or renamed in it, while the files it holds
+// stay writable: the position of a user who may write a file in a folder he
+// may not create files in. Needs a file system with the immutable flag and
+// the right to set it; see isSet(). The old flags come back when it dies.
 
 #include <QFile>
 
@@ -15,11 +18,14 @@
 class ImmutableFile
 {
 public:
-    explicit ImmutableFile(const QString &path) : m_path(path), m_set(setFlag(path, true)) {}
+    explicit ImmutableFile(const QString &path) : m_path(path)
+    {
+        m_set = flags(path, &m_saved) && setFlags(path, m_saved | FS_IMMUTABLE_FL);
+    }
     ~ImmutableFile()
     {
         if (m_set)
-            setFlag(m_path, false);
+            setFlags(m_path, m_saved);
     }
     ImmutableFile(const ImmutableFile &) = delete;
     ImmutableFile &operator=(const ImmutableFile &) = delete;
@@ -27,23 +33,22 @@ public:
     bool isSet() const { return m_set; }
 
 private:
-    static bool setFlag(const QString &path, bool on)
+    // The ioctls take an int, whatever their names say.
+    static bool flags(const QString &path, int *out) { return call(path, FS_IOC_GETFLAGS, out); }
+    static bool setFlags(const QString &path, int in) { return call(path, FS_IOC_SETFLAGS, &in); }
+    static bool call(const QString &path, unsigned long request, int *value)
     {
         const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
         if (fd < 0)
             return false;
-        int flags = 0;
-        bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        if (ok) {
-            flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-            ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        }
+        const bool ok = ::ioctl(fd, request, value) == 0;
         ::close(fd);
         return ok;
     }
 
     QString m_path;
-    bool m_set;
+    int m_saved = 0;
+    bool m_set = false;
 };
 #else
 class ImmutableFile

@@ -9,6 +9,8 @@
 #include <QTest>
 
 #include <algorithm>
+#include <memory>
+#include <optional>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -84,6 +86,8 @@ class TestSettings : public QObject
     Q_OBJECT
 
 private slots:
+    void init();
+    void cleanup();
     void lineValue_data();
     void lineValue();
     void normalize_data();
@@ -106,14 +110,33 @@ private slots:
     void failedWriteLeavesOldFileWhole();
     void failedWriteGivesReason_data();
     void failedWriteGivesReason();
+    void inPlaceWrite_data();
+    void inPlaceWrite();
+    void failedInPlaceWriteRestoresOldBytes_data();
+    void failedInPlaceWriteRestoresOldBytes();
     void heldFile_data();
     void heldFile();
     void attributesBecomeArchiveOnly();
 
 private:
-    QTemporaryDir m_dir;
-    QString path(const QString &name = QStringLiteral("Backward.ini")) const { return m_dir.filePath(name); }
+    // A folder of its own for every test function and data row.
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString folder() const { return m_dir->path(); }
+    QString path(const QString &name = QStringLiteral("Backward.ini")) const { return m_dir->filePath(name); }
+    int filesInFolder() const { return int(QDir(folder()).entryList(QDir::Files | QDir::Hidden).size()); }
+    std::optional<bool> saveInPlace(bool direct, const Settings &settings, qint64 limit, QString *reason);
 };
+
+void TestSettings::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestSettings::cleanup()
+{
+    m_dir.reset();
+}
 
 void TestSettings::lineValue_data()
 {
@@ -264,7 +287,7 @@ void TestSettings::loadFailsWithoutFile()
     QFile::link(path(QStringLiteral("nowhere")), path(QStringLiteral("dangling.ini")));
     Settings loaded = initialWith({{FieldId::T_Text_Movements, "7"}}, "; KEPT\r\n");
     const Settings before = loaded;
-    QVERIFY(!loadSettingsFile(name.isNull() ? m_dir.path() : path(name), loaded));
+    QVERIFY(!loadSettingsFile(name.isNull() ? folder() : path(name), loaded));
     QCOMPARE(renderSettings(loaded), renderSettings(before));
     QVERIFY(!QFile::exists(path(QStringLiteral("missing.ini"))));
 }
@@ -333,22 +356,29 @@ void TestSettings::loadLeavesWritableModeAlone()
 void TestSettings::loadSurvivesBadBytes_data()
 {
     QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<Settings>("expected");
+    // Each byte is 16 or 17 below the one before, modulo 256: no line of the
+    // junk starts with a comment or is a section header.
     QByteArray junk(10 * 1024 * 1024, '\0');
     for (int i = 0; i < junk.size(); ++i)
         junk[i] = char((i * 7919 + i / 97) % 256);
-    QTest::newRow("10 MB junk") << junk;
-    QTest::newRow("1 MB line") << "[TRACE]\r\nMOVEMENTS = " + QByteArray(1024 * 1024, '9');
-    QTest::newRow("NUL bytes") << QByteArray(4096, '\0');
-    QTest::newRow("only line ends") << QByteArray(100000, '\n');
+    QTest::newRow("10 MB junk") << junk << Settings::initial();
+    const QByteArray nines(1024 * 1024, '9');
+    QTest::newRow("1 MB line") << "[TRACE]\r\nMOVEMENTS = " + nines
+                               << initialWith({{FieldId::T_Text_Movements, nines}});
+    QTest::newRow("NUL bytes") << QByteArray(4096, '\0') << Settings::initial();
+    QTest::newRow("only line ends") << QByteArray(100000, '\n') << Settings::initial();
 }
 
 void TestSettings::loadSurvivesBadBytes()
 {
     QFETCH(QByteArray, content);
+    QFETCH(Settings, expected);
     QVERIFY(writeBytes(path(), content));
     Settings loaded = Settings::initial();
-    loadSettingsFile(path(), loaded); // outcome depends on the bytes; it must just return
-    QVERIFY(loaded.leadingComments.size() <= content.size() * 2);
+    loaded.leadingComments = "; FROM BEFORE\r\n";
+    QVERIFY(loadSettingsFile(path(), loaded));
+    QCOMPARE(renderSettings(loaded), renderSettings(expected));
 }
 
 void TestSettings::writtenLayout_data()
@@ -403,6 +433,10 @@ void TestSettings::writeNeverCreatesFile()
     QVERIFY(!writeSettingsFile(missing, Settings::initial(), &reason));
     QVERIFY(!reason.isEmpty());
     QVERIFY(!QFile::exists(missing));
+    reason.clear();
+    QVERIFY(!overwriteFileInPlace(missing, kInitialFile, &reason));
+    QVERIFY(!reason.isEmpty());
+    QVERIFY(!QFile::exists(missing));
 }
 
 void TestSettings::writeOverwritesReadOnlyFile()
@@ -433,7 +467,7 @@ void TestSettings::failedWriteLeavesOldFileWhole()
     QVERIFY(!written);
     QVERIFY(!reason.isEmpty());
     QCOMPARE(readBytes(path()), old);
-    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    QCOMPARE(filesInFolder(), 1);
 }
 
 void TestSettings::failedWriteGivesReason_data()
@@ -455,6 +489,84 @@ void TestSettings::failedWriteGivesReason()
     QString reason;
     QVERIFY(!writeSettingsFile(path(), Settings::initial(), &reason));
     QVERIFY(!reason.trimmed().isEmpty());
+}
+
+// Saves `settings` in place, under a file size limit when `limit` is not 0:
+// by a direct call, as for a file held against replacing on Windows, or by a
+// save into a folder where no file can be made beside the file. Empty when
+// that folder or the limit cannot be set up here.
+std::optional<bool> TestSettings::saveInPlace(bool direct, const Settings &settings, qint64 limit, QString *reason)
+{
+    std::optional<ImmutableFile> noFileBeside;
+    if (!direct) {
+        noFileBeside.emplace(folder());
+        if (!noFileBeside->isSet() || writeBytes(path(QStringLiteral("probe")), {}))
+            return std::nullopt;
+    }
+    std::optional<FileSizeLimit> sizeLimit;
+    if (limit != 0 && !sizeLimit.emplace(limit).isSet())
+        return std::nullopt;
+    return direct ? overwriteFileInPlace(path(), renderSettings(settings), reason)
+                  : writeSettingsFile(path(), settings, reason);
+}
+
+void TestSettings::inPlaceWrite_data()
+{
+    QTest::addColumn<bool>("direct");
+    QTest::addColumn<QByteArray>("old");
+    for (const bool direct : {true, false}) {
+        const char *way = direct ? "direct" : "no file beside";
+        QTest::addRow("%s, old file longer", way) << direct << QByteArray(16 * 1024, ';') + kInitialFile;
+        QTest::addRow("%s, old file shorter", way) << direct << QByteArray("old");
+        QTest::addRow("%s, old file empty", way) << direct << QByteArray();
+    }
+}
+
+void TestSettings::inPlaceWrite()
+{
+    QFETCH(bool, direct);
+    QFETCH(QByteArray, old);
+    QVERIFY(writeBytes(path(), old));
+    const Settings settings = initialWith({{FieldId::T_Check_Enable, "TRUE"}}, "; NOTE\r\n");
+    QString reason;
+    const std::optional<bool> written = saveInPlace(direct, settings, 0, &reason);
+    if (!written)
+        QSKIP("the file system or the user cannot close a folder to new files");
+    QVERIFY2(*written, qPrintable(reason));
+    QCOMPARE(readBytes(path()), renderSettings(settings));
+    QCOMPARE(filesInFolder(), 1);
+}
+
+// A full disk lets a write reach the end of the old file's room, no further;
+// a size limit stops it wherever it lies.
+void TestSettings::failedInPlaceWriteRestoresOldBytes_data()
+{
+    QTest::addColumn<bool>("direct");
+    QTest::addColumn<qint64>("limit");
+    const qint64 oldSize = kInitialFile.size();
+    for (const bool direct : {true, false}) {
+        const char *way = direct ? "direct" : "no file beside";
+        QTest::addRow("%s, full disk", way) << direct << oldSize;
+        QTest::addRow("%s, size limit past the old end", way) << direct << oldSize + 4096;
+        QTest::addRow("%s, size limit inside the old bytes", way) << direct << oldSize / 2;
+    }
+}
+
+void TestSettings::failedInPlaceWriteRestoresOldBytes()
+{
+    QFETCH(bool, direct);
+    QFETCH(qint64, limit);
+    QVERIFY(writeBytes(path(), kInitialFile));
+    Settings big = initialWith({{FieldId::T_Text_Movements, "12"}});
+    big.leadingComments = QByteArray(64 * 1024, ';');
+    QString reason;
+    const std::optional<bool> written = saveInPlace(direct, big, limit, &reason);
+    if (!written)
+        QSKIP("no size limit, or the file system or the user cannot close a folder to new files");
+    QVERIFY(!*written);
+    QVERIFY(!reason.trimmed().isEmpty());
+    QCOMPARE(readBytes(path()), kInitialFile);
+    QCOMPARE(filesInFolder(), 1);
 }
 
 // Another program holds the file open without delete sharing, so it cannot
