@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Builds Qt 6 for Windows (qtbase only) from Debian's own qt6-base source with
-# mingw-w64, and caches it outside the checkout. Prints the kit's folder on
-# the last line of standard output.
+# Builds Qt 5.15 for Windows (qtbase only: Core, Gui, Widgets, Test and the
+# plugins) from Debian's own qtbase-opensource-src with mingw-w64 (posix
+# threads), and caches it outside the checkout. Qt 5.15 is the last Qt that
+# runs on Windows 7. Prints the kit's folder on the last line of standard output.
 #   bash scripts/qt-kit.sh [i686|x86_64]
 # The kit is keyed by the source version, the compiler version and the
 # options below, so a second run only checks the key. TAVRIN_CACHE moves the
-# cache (default /var/cache/tavrin).
+# cache (default /var/cache/tavrin). Runs at once share it safely: one builds
+# under a lock, in a folder of its own, and moves the finished kit into place
+# in one step; the others wait for it and use it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 arch=${1:-i686}
@@ -15,39 +18,47 @@ case $arch in
 esac
 say() { echo "qt-kit: $*" >&2; }
 
-bash scripts/setup.sh dpkg-dev ninja-build qt6-base-dev-tools xz-utils \
-    "g++-mingw-w64-${arch//_/-}-posix" >&2
+bash scripts/setup.sh dpkg-dev xz-utils util-linux "g++-mingw-w64-${arch//_/-}-posix" >&2
 
-# Everything the program does not need is off; directwrite3 and tabletevent
-# must be off for 6.4.2 to build from Debian's source at all.
+# Everything the program and its tests do not need is off.
 options=(
-    -DBUILD_SHARED_LIBS=ON -DCMAKE_BUILD_TYPE=Release
-    -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF
-    -DFEATURE_opengl=OFF -DINPUT_opengl=no -DFEATURE_vulkan=OFF -DFEATURE_dbus=OFF
-    -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_printsupport=OFF
-    -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_icu=OFF -DFEATURE_zstd=OFF
-    -DFEATURE_pkg_config=OFF -DFEATURE_freetype=OFF -DFEATURE_fontconfig=OFF
-    -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_direct2d=OFF
-    -DFEATURE_androiddeployqt=OFF
-    -DFEATURE_directwrite3=OFF -DFEATURE_tabletevent=OFF
+    -opensource -confirm-license -release -shared -nomake examples -nomake tests
+    -no-opengl -no-dbus -no-icu -no-glib -no-openssl -no-direct2d
+    -no-sql-sqlite -no-sql-odbc -no-feature-sql -no-feature-network -no-feature-printer
+    -no-feature-tabletevent -qt-zlib -qt-libpng -no-libjpeg -no-gif -qt-harfbuzz
+    -no-freetype -qt-pcre
 )
-source_version=$(dpkg-query -W -f='${Version}' qt6-base-dev)
+source_version=$(dpkg-query -W -f='${Version}' qtbase5-dev 2>/dev/null) || {
+    bash scripts/setup.sh qtbase5-dev >&2
+    source_version=$(dpkg-query -W -f='${Version}' qtbase5-dev)
+}
 compiler_version=$("$arch-w64-mingw32-g++-posix" -dumpfullversion)
-key=$(printf '%s\n' "$source_version" "$compiler_version" "${options[@]}" \
-    "$(cat "cmake/mingw-w64-$arch.cmake")" | sha256sum | cut -c1-12)
+key=$(printf '%s\n' "$source_version" "$compiler_version" "${options[@]}" | sha256sum | cut -c1-12)
 cache=${TAVRIN_CACHE:-/var/cache/tavrin}
-kit=$cache/qt-${source_version%%+*}-$arch-$key
+name=qt-${source_version%%+*}-$arch-$key
+kit=$cache/$name
+mkdir -p "$cache"
+
+if [ ! -f "$kit/.complete" ]; then
+    exec 9> "$cache/$name.lock"
+    if ! flock -n 9; then
+        say "another run is building $name; waiting for it"
+        flock 9
+    fi
+fi
 if [ -f "$kit/.complete" ]; then
     say "using the cached kit $kit"
     echo "$kit"
     exit 0
 fi
 
-say "building Qt $source_version for $arch Windows (about 20 minutes on 2 cores)"
-work=$cache/work-$arch-$key
-rm -rf "$work"
-mkdir -p "$work"
-if ! apt-cache showsrc qt6-base 2>/dev/null | grep -q "^Version: $source_version$"; then
+# Holding the lock: any work folder of this kit is left over from a run that died.
+rm -rf "$cache/work-$name".*
+work=$(mktemp -d "$cache/work-$name.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+say "building Qt $source_version for $arch Windows (about 25 minutes on 2 cores)"
+
+if ! apt-cache showsrc qtbase-opensource-src 2>/dev/null | grep -q "^Version: $source_version$"; then
     # The same mirror and suites as the binary packages, for sources.
     say "adding deb-src entries to apt's sources"
     if [ -f /etc/apt/sources.list.d/debian.sources ]; then
@@ -58,29 +69,47 @@ if ! apt-cache showsrc qt6-base 2>/dev/null | grep -q "^Version: $source_version
     fi
     apt-get update -q >&2
 fi
-(cd "$work" && apt-get source -q "qt6-base=$source_version") >&2
-src=$(find "$work" -maxdepth 1 -type d -name 'qt6-base-*' | head -n1)
+(cd "$work" && apt-get source -q "qtbase-opensource-src=$source_version") > "$work/source.log" 2>&1 \
+    || { tail -n 20 "$work/source.log" >&2; exit 1; }
+src=$(find "$work" -maxdepth 1 -type d -name 'qtbase-opensource-src-*' | head -n1)
+
+# Qt 5's configure takes the compilers by their plain names: the posix ones.
+tools=$work/tools
+mkdir -p "$tools"
+for tool in gcc g++; do
+    ln -s "$(command -v "$arch-w64-mingw32-$tool-posix")" "$tools/$arch-w64-mingw32-$tool"
+done
+export PATH=$tools:$PATH
 
 say "configuring"
-cmake -S "$src" -B "$work/build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-$arch.cmake" \
-    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-    -DCMAKE_INSTALL_PREFIX="$kit" "${options[@]}" > "$work/configure.log" 2>&1 \
+mkdir -p "$work/build"
+(cd "$work/build" && "$src/configure" -xplatform win32-g++ -device-option "CROSS_COMPILE=$arch-w64-mingw32-" \
+    -prefix "$kit" "${options[@]}") > "$work/configure.log" 2>&1 \
     || { tail -n 40 "$work/configure.log" >&2; exit 1; }
 
-say "compiling (progress every 50 steps; full log in $work/build.log)"
+say "compiling (progress every 100 files; full log in $work/build.log)"
 set +e
-cmake --build "$work/build" --parallel 2 2>&1 | tee "$work/build.log" \
-    | awk '/^\[[0-9]+\/[0-9]+\]/ { gsub(/[][]/, "", $1); split($1, n, "/"); if (n[1] % 50 == 0 || n[1] == n[2]) { printf "qt-kit: step %s of %s\n", n[1], n[2] > "/dev/stderr"; fflush("/dev/stderr") } }
-           /error:|FAILED:/ { print > "/dev/stderr" }'
+make -C "$work/build" -j2 2>&1 | tee "$work/build.log" \
+    | awk '/-c .*\.(cpp|c|cc)( |$)/ { if (++n % 100 == 0) { printf "qt-kit: %d files compiled\n", n > "/dev/stderr"; fflush("/dev/stderr") } }
+           /error:|Error [0-9]/ { print > "/dev/stderr" }'
 status=${PIPESTATUS[0]}
 set -e
-[ "$status" -eq 0 ] || { say "build failed, see $work/build.log"; exit 1; }
+[ "$status" -eq 0 ] || { say "build failed"; tail -n 40 "$work/build.log" >&2; exit 1; }
 
+# Installed below a root of its own, then renamed into place: the kit's
+# folder appears whole or not at all.
 say "installing into $kit"
+make -C "$work/build" install INSTALL_ROOT="$work/root" > "$work/install.log" 2>&1 \
+    || { tail -n 40 "$work/install.log" >&2; exit 1; }
+# What the zip must carry so that anyone can rebuild or replace the DLLs.
+licences=$work/root$kit/licences
+mkdir -p "$licences"
+cp "$src/LICENSE.LGPL3" "$licences/Qt-LGPL-3.txt"
+cp "$src/LICENSE.GPL3" "$licences/GPL-3.txt"
+cp "$src/debian/copyright" "$licences/Qt-Debian-copyright.txt"
+echo "qtbase-opensource-src $source_version" > "$licences/Qt-source-version.txt"
+touch "$work/root$kit/.complete"
 rm -rf "$kit"
-cmake --install "$work/build" > "$work/install.log"
-touch "$kit/.complete"
-rm -rf "$work"
+mv -T "$work/root$kit" "$kit"
 say "done: $(du -sh "$kit" | cut -f1)"
 echo "$kit"

@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(
     cmake g++ make            # build
-    qt6-base-dev              # Qt 6 Core, Widgets, Test
+    qtbase5-dev               # Qt 5.15 Core, Widgets, Test: the Windows program's Qt
+    qt6-base-dev              # Qt 6 Core, Widgets, Test: the same source builds with it
     xvfb xauth xdotool        # the program under a virtual display
     fonts-liberation          # faces metric-compatible with the designed ones
     "$@"

@@ -1,21 +1,26 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test. An optional argument names another
-# preset: "asan" runs the same suite under AddressSanitizer and UBSan,
-# "mingw" and "mingw32" the Windows control host's tests under 64-bit and
-# 32-bit Wine.
+# Sets up, builds and runs every Linux test, against Qt 5.15 (the Windows
+# program's Qt) and against Qt 6. An argument names one preset instead:
+# "default" (Qt 5.15), "qt6", "asan" (the suite under AddressSanitizer and
+# UBSan), "mingw" and "mingw32" (the Windows control host's tests under
+# 64-bit and 32-bit Wine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-preset=${1:-default}
-case $preset in
-    mingw) bash scripts/setup.sh g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine64 ;;
-    mingw32)
-        # 32-bit Wine comes with Debian's i386 architecture.
-        if [ "$(id -u)" -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-            dpkg --add-architecture i386
-        fi
-        bash scripts/setup.sh g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev wine32:i386 ;;
-    *) bash scripts/setup.sh ;;
-esac
-cmake --preset "$preset"
-cmake --build --preset "$preset"
-ctest --preset "$preset"
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(default qt6)
+for preset in "${presets[@]}"; do
+    case $preset in
+        mingw) bash scripts/setup.sh g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine64 ;;
+        mingw32)
+            # 32-bit Wine comes with Debian's i386 architecture.
+            if [ "$(id -u)" -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+                dpkg --add-architecture i386
+            fi
+            bash scripts/setup.sh g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev wine32:i386 ;;
+        *) bash scripts/setup.sh ;;
+    esac
+    echo "test: preset $preset"
+    cmake --preset "$preset"
+    cmake --build --preset "$preset"
+    ctest --preset "$preset"
+done

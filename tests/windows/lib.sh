@@ -34,12 +34,25 @@ fail() {
     exit 1
 }
 
-# A fresh prefix with the folder of the settings file. The virtual display
-# has no window manager: Wine's windows must not wait for one.
+# A fresh prefix with the folder of the settings file, reporting the Windows
+# version in $TAVRIN_WINE_VERSION (win7, win10, ...; Wine's default if unset),
+# since Qt takes some paths by the running Windows. The virtual display has no
+# window manager: Wine's windows must not wait for one.
 make_prefix() {
     "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f > /dev/null 2>&1 ||
         fail "could not make the Wine prefix"
+    if [ -n "${TAVRIN_WINE_VERSION:-}" ]; then
+        "$wine" winecfg /v "$TAVRIN_WINE_VERSION" > /dev/null 2>&1 ||
+            fail "could not make the prefix report $TAVRIN_WINE_VERSION"
+    fi
     mkdir -p "$(dirname "$ini")"
+}
+
+# set_dpi DPI: the display's dots per inch as Windows' scaling setting gives
+# them (96 is 100 %, 144 is 150 %), for the programs started after it.
+set_dpi() {
+    "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f > /dev/null 2>&1 ||
+        fail "could not set the prefix's dots per inch"
 }
 
 # unpack_zip ZIP: unpacks it into C:\Tavrin; sets $exe to the program there.

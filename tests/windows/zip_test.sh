@@ -20,6 +20,30 @@ wait_end 10 || fail "Escape did not end the program"
 cmp -s "$ini" <(printf '[TRACE]\r\nENABLE = TRUE\r\n') || fail "the settings file changed without Apply"
 echo "ok: the window opened from the zip and Escape ended it with status 0"
 
+# At 150 % (144 dpi) the whole dialog is scaled, as on a PC so set.
+# size_at DPI: sets $size to the window's size at DPI.
+size_at() {
+    set_dpi "$1"
+    start_program
+    window=$(wait_title 'Edit: Backward\.ini' 60) || fail "the window did not open at $1 dpi"
+    sleep 0.5
+    if [ -n "${TAVRIN_SCREENSHOTS:-}" ] && command -v import > /dev/null; then
+        import -window root "$TAVRIN_SCREENSHOTS/tavrin-${TAVRIN_WINE_VERSION:-wine}-$1dpi.png"
+    fi
+    size=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
+    press "$window" Escape
+    wait_end 10 || fail "Escape did not end the program at $1 dpi"
+}
+size_at 96
+normal=$size
+size_at 144
+scaled=$size
+awk -v n="$normal" -v s="$scaled" 'BEGIN { split(n, a, "x"); split(s, b, "x")
+    exit !(b[1] >= 1.4 * a[1] && b[2] >= 1.4 * a[2]) }' ||
+    fail "the window is $scaled at 144 dpi and $normal at 96 dpi: not scaled"
+set_dpi 96
+echo "ok: the window is $normal at 96 dpi and $scaled at 144 dpi"
+
 rm "$ini"
 start_program
 box=$(wait_title 'Tavrin' 60) || fail "no \"Cant open\" box for a missing file"
