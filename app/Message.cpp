@@ -1,4 +1,4 @@
-#include "Message.h"
+#include "app/Message.h"
 
 #include <QApplication>
 #include <QFontMetrics>

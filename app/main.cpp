@@ -1,6 +1,6 @@
-#include "Message.h"
-#include "SettingsFile.h"
-#include "Tavrin.h"
+#include "app/Message.h"
+#include "settings/SettingsFile.h"
+#include "editor/Tavrin.h"
 
 #include <QApplication>
 

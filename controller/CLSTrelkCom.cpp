@@ -1,7 +1,7 @@
-#include "CLSTrelkCom.h"
+#include "controller/CLSTrelkCom.h"
 
-#include "TrelkForm.h"
-#include "TextTrim.h"
+#include "controller/TrelkForm.h"
+#include "settings/TextTrim.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "ComponentChoice.h"
+#include "controller/ComponentChoice.h"
 
-#include "SimulatedController.h"
+#include "controller/SimulatedController.h"
 
 #ifdef Q_OS_WIN
-#include "ActiveXComponent.h"
+#include "controller/ActiveXComponent.h"
 #endif
 
 std::unique_ptr<TrelkComponent> CreateTrelk1()

@@ -1,7 +1,7 @@
-#include "TrelkForm.h"
+#include "controller/TrelkForm.h"
 
-#include "ComponentChoice.h"
-#include "Message.h"
+#include "controller/ComponentChoice.h"
+#include "app/Message.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -1,8 +1,8 @@
-#include "Tavrin.h"
+#include "editor/Tavrin.h"
 
-#include "CLSTrelkCom.h"
-#include "Message.h"
-#include "SettingsFile.h"
+#include "controller/CLSTrelkCom.h"
+#include "app/Message.h"
+#include "settings/SettingsFile.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BackwardIni.h"
+#include "settings/BackwardIni.h"
 
 #include <QIODevice>
 #include <QString>

@@ -4,8 +4,8 @@
 // the event queue when the host's wait reaches the polling cycle given, so
 // they arrive while the wait processes events, as the real control's do.
 
-#include "TrelkComponent.h"
-#include "TrelkForm.h"
+#include "controller/TrelkComponent.h"
+#include "controller/TrelkForm.h"
 
 #include <QList>
 #include <QMetaObject>

@@ -3,9 +3,9 @@
 // A window opened on a settings file in a temporary drive C:, with messages
 // recorded instead of shown and the program's end recorded instead of done.
 
-#include "Message.h"
-#include "SettingsFile.h"
-#include "Tavrin.h"
+#include "app/Message.h"
+#include "settings/SettingsFile.h"
+#include "editor/Tavrin.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -3,10 +3,10 @@
 // level. Messages go to standard error as "message: TEXT", as if OK were
 // pressed at once, and "status: restored" is printed whenever the status line
 // goes blank again, so a driver can tell when an Apply has ended.
-#include "Message.h"
-#include "SettingsFile.h"
-#include "Tavrin.h"
-#include "TrelkForm.h"
+#include "app/Message.h"
+#include "settings/SettingsFile.h"
+#include "editor/Tavrin.h"
+#include "controller/TrelkForm.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,7 +1,7 @@
-#include "CLSTrelkCom.h"
-#include "Message.h"
+#include "controller/CLSTrelkCom.h"
+#include "app/Message.h"
 #include "ScriptedComponent.h"
-#include "TrelkForm.h"
+#include "controller/TrelkForm.h"
 
 #include "QtTestCompat.h"
 
