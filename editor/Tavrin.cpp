@@ -1,7 +1,6 @@
 #include "editor/Tavrin.h"
 
 #include "controller/CLSTrelkCom.h"
-#include "app/Message.h"
 #include "settings/SettingsFile.h"
 
 #include <QApplication>
@@ -17,15 +16,7 @@
 #include <QStylePainter>
 #include <QTimer>
 
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
-
-std::function<void()> Tavrin::endProgram = [] {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(0);
-};
 
 namespace {
 
@@ -127,8 +118,9 @@ bool isEnter(const QKeyEvent *event)
 
 } // namespace
 
-Tavrin::Tavrin(QWidget *parent)
-    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+Tavrin::Tavrin(Context context, QWidget *parent)
+    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_context(std::move(context))
 {
     setObjectName(QStringLiteral("Tavrin"));
     setWindowTitle(QStringLiteral("Edit: Backward.ini"));
@@ -342,10 +334,10 @@ void Tavrin::setFieldValues(const Settings &settings)
 void Tavrin::LoadSettingsFile()
 {
     Settings settings = fieldValues();
-    const bool loaded = loadSettingsFile(settingsFilePath(), settings);
+    const bool loaded = loadSettingsFile(m_context.settingsFilePath, settings);
     setFieldValues(settings);
     if (!loaded)
-        ShowMessage(QStringLiteral("Cant open ") + QLatin1String(kSettingsDisplayPath));
+        m_context.showMessage(QStringLiteral("Cant open ") + QLatin1String(kSettingsDisplayPath));
 }
 
 void Tavrin::ApplyEnablingRules()
@@ -380,16 +372,16 @@ void Tavrin::Apply()
 void Tavrin::SaveSettingsFile()
 {
     QString reason;
-    if (!writeSettingsFile(settingsFilePath(), fieldValues(), &reason)) {
+    if (!writeSettingsFile(m_context.settingsFilePath, fieldValues(), &reason)) {
         // Nothing was written, so the controller is not asked to reload.
-        ShowMessage(QStringLiteral("Cant save ") + QLatin1String(kSettingsDisplayPath) + QStringLiteral("\r\n") +
-                    reason);
+        m_context.showMessage(QStringLiteral("Cant save ") + QLatin1String(kSettingsDisplayPath) +
+                              QStringLiteral("\r\n") + reason);
         return;
     }
     QString error;
     try {
         if (!m_trelkCom)
-            m_trelkCom = std::make_unique<CLSTrelkCom>();
+            m_trelkCom = std::make_unique<CLSTrelkCom>(m_context.host);
         if (m_trelkCom->SetVar(QStringLiteral("$LOAD_TAVRIN"), QStringLiteral("TRUE")))
             return;
         error = m_trelkCom->GetError();
@@ -397,7 +389,7 @@ void Tavrin::SaveSettingsFile()
         // No component, or a failing call: the controller has not reloaded.
         error = QString::fromStdString(e.what());
     }
-    ShowMessage(QStringLiteral("SetVar: $LOAD_TAVRIN=TRUE   ....\r\n") + error);
+    m_context.showMessage(QStringLiteral("SetVar: $LOAD_TAVRIN=TRUE   ....\r\n") + error);
 }
 
 void Tavrin::EnterField(QWidget *control)
@@ -531,5 +523,5 @@ bool Tavrin::eventFilter(QObject *watched, QEvent *event)
 void Tavrin::closeEvent(QCloseEvent *event)
 {
     event->accept();
-    endProgram();
+    m_context.endProgram();
 }

@@ -13,22 +13,6 @@
 #include <windows.h>
 #endif
 
-static QString &settingsPath()
-{
-    static QString path;
-    return path;
-}
-
-QString settingsFilePath()
-{
-    return settingsPath();
-}
-
-void SetSettingsFilePath(const QString &path)
-{
-    settingsPath() = path;
-}
-
 QString settingsFileOnDrive(const QString &driveC)
 {
     return QDir(driveC).filePath(QStringLiteral("QEL/Roboter/Init/Backward.ini"));
