@@ -1,5 +1,5 @@
 // Loads a 10 MB junk file and writes the settings file, and prints the times.
-#include "SettingsFile.h"
+#include "settings/SettingsFile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "ActiveXComponent.h"
+#include "controller/ActiveXComponent.h"
 
 #include <QMetaObject>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "TrelkComponent.h"
-#include "TrelkControl.h"
+#include "controller/TrelkComponent.h"
+#include "controller/TrelkControl.h"
 
 // The registered control "TrelkLib.Trelk" as the host's component (Windows).
 class ActiveXComponent : public TrelkComponent

@@ -1,7 +1,7 @@
-#include "CLSTrelkCom.h"
+#include "controller/CLSTrelkCom.h"
 
-#include "TrelkForm.h"
-#include "TextTrim.h"
+#include "controller/TrelkForm.h"
+#include "settings/TextTrim.h"
 
 namespace {
 
@@ -9,32 +9,30 @@ constexpr qint32 kWaitSeconds = 10;
 
 } // namespace
 
-CLSTrelkCom::CLSTrelkCom()
+CLSTrelkCom::CLSTrelkCom(TrelkForm &host) : m_host(host)
 {
-    TrelkForm::instance().Load();
+    m_host.Load();
 }
 
 CLSTrelkCom::~CLSTrelkCom()
 {
-    TrelkForm::instance().Unload();
+    m_host.Unload();
 }
 
 bool CLSTrelkCom::SetVar(QString strVarName, QString strNewValue)
 {
-    TrelkForm &host = TrelkForm::instance();
-    host.myJob = host.Trelk1().BeginSetVar(strVarName, strNewValue);
-    if (!host.WaitForCommandEnd(kWaitSeconds))
+    m_host.myJob = m_host.Trelk1().BeginSetVar(strVarName, strNewValue);
+    if (!m_host.WaitForCommandEnd(kWaitSeconds))
         return false;
-    return host.Trelk1().GetSetVarResult(host.myJob);
+    return m_host.Trelk1().GetSetVarResult(m_host.myJob);
 }
 
 bool CLSTrelkCom::ShowVar(QString strVarName, QString &strVarValue)
 {
-    TrelkForm &host = TrelkForm::instance();
-    host.myJob = host.Trelk1().BeginShowVar(strVarName, QString());
-    if (!host.WaitForCommandEnd(kWaitSeconds))
+    m_host.myJob = m_host.Trelk1().BeginShowVar(strVarName, QString());
+    if (!m_host.WaitForCommandEnd(kWaitSeconds))
         return false;
-    const bool read = host.Trelk1().GetShowVarResult(host.myJob, strVarValue);
+    const bool read = m_host.Trelk1().GetShowVarResult(m_host.myJob, strVarValue);
     const qsizetype equals = strVarValue.indexOf(u'=');
     if (equals >= 0)
         strVarValue = trimSpaces(strVarValue.mid(equals + 1));
@@ -43,5 +41,5 @@ bool CLSTrelkCom::ShowVar(QString strVarName, QString &strVarValue)
 
 QString CLSTrelkCom::GetError() const
 {
-    return TrelkForm::instance().GetError();
+    return m_host.GetError();
 }

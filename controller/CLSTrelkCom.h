@@ -2,13 +2,15 @@
 
 #include <QString>
 
+class TrelkForm;
+
 // Writes and reads controller variables by name. Stateless: everything lives
-// in the shared host. Creating a client loads the host; destroying one
+// in the host it is given. Creating a client loads the host; destroying one
 // unloads it for every client. Component errors pass to the caller.
 class CLSTrelkCom
 {
 public:
-    CLSTrelkCom();
+    explicit CLSTrelkCom(TrelkForm &host);
     ~CLSTrelkCom();
     CLSTrelkCom(const CLSTrelkCom &) = delete;
     CLSTrelkCom &operator=(const CLSTrelkCom &) = delete;
@@ -20,4 +22,7 @@ public:
     // first "=" is the value.
     bool ShowVar(QString strVarName, QString &strVarValue);
     QString GetError() const;
+
+private:
+    TrelkForm &m_host;
 };

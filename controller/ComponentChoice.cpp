@@ -1,14 +1,13 @@
-#include "ComponentChoice.h"
+#include "controller/ComponentChoice.h"
 
-#include "SimulatedController.h"
+#include "controller/SimulatedController.h"
 
 #ifdef Q_OS_WIN
-#include "ActiveXComponent.h"
+#include "controller/ActiveXComponent.h"
 #endif
 
-std::unique_ptr<TrelkComponent> CreateTrelk1()
+std::unique_ptr<TrelkComponent> CreateTrelk1(const QString &choice)
 {
-    const QString choice = qEnvironmentVariable("TAVRIN_CONTROLLER");
 #ifdef Q_OS_WIN
     if (choice.isEmpty() || choice == QLatin1String("component"))
         return std::make_unique<ActiveXComponent>(L"TrelkLib.Trelk");

@@ -1,4 +1,4 @@
-#include "SimulatedController.h"
+#include "controller/SimulatedController.h"
 
 #include <QTimer>
 

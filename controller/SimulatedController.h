@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TrelkComponent.h"
+#include "controller/TrelkComponent.h"
 
 #include <QHash>
 

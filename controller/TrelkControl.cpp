@@ -1,4 +1,4 @@
-#include "TrelkControl.h"
+#include "controller/TrelkControl.h"
 
 #include <windows.h>
 #include <ocidl.h>

@@ -1,7 +1,4 @@
-#include "TrelkForm.h"
-
-#include "ComponentChoice.h"
-#include "Message.h"
+#include "controller/TrelkForm.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -9,28 +6,15 @@
 #include <stdexcept>
 #include <utility>
 
-std::function<void(int)> TrelkForm::sleep = [](int milliseconds) { QThread::msleep(milliseconds); };
-
-static TrelkForm::ComponentFactory &componentFactory()
-{
-    static TrelkForm::ComponentFactory factory;
-    return factory;
-}
-
-void TrelkForm::SetComponentFactory(ComponentFactory factory)
-{
-    componentFactory() = std::move(factory);
-}
-
-TrelkForm::TrelkForm()
+TrelkForm::TrelkForm(ComponentFactory createTrelk1, ShowMessage showMessage, Sleep sleep)
+    : m_createTrelk1(std::move(createTrelk1)), m_showMessage(std::move(showMessage)), m_sleep(std::move(sleep))
 {
     setObjectName(QStringLiteral("Trelk"));
 }
 
-TrelkForm &TrelkForm::instance()
+void TrelkForm::systemSleep(int milliseconds)
 {
-    static TrelkForm host;
-    return host;
+    QThread::msleep(milliseconds);
 }
 
 void TrelkForm::Load()
@@ -39,7 +23,7 @@ void TrelkForm::Load()
         return;
     // Held before the connect request: a control may deliver a job's event
     // while that call runs, and its handler needs the component.
-    m_trelk1 = componentFactory() ? componentFactory()() : CreateTrelk1();
+    m_trelk1 = m_createTrelk1();
     connect(m_trelk1.get(), &TrelkComponent::JobFinished, this, &TrelkForm::onJobFinished);
     try {
         bConnected = m_trelk1->ConnectClient(QStringLiteral("Load_Tavrin"), QString(), 0);
@@ -104,10 +88,10 @@ bool TrelkForm::WaitForCommandEnd(qint32 nSeconds)
     bCommandEnded = false;
     for (qint64 cycle = 0;; ++cycle) {
         if (cycle > limit) {
-            ShowMessage(QStringLiteral("TIMEOUT !!!"));
+            m_showMessage(QStringLiteral("TIMEOUT !!!"));
             return false;
         }
-        sleep(100);
+        m_sleep(100);
         QCoreApplication::processEvents();
         if (bCommandEnded)
             return true;

@@ -1,20 +1,29 @@
 #pragma once
 
-#include "TrelkComponent.h"
+#include "controller/TrelkComponent.h"
 
 #include <functional>
 #include <memory>
 
-// The one hidden host of the controller-communication component, shared by
-// every client: it connects the component, turns its job-finished event into
-// state that a polling wait can see, and keeps the last failed job's error.
+// Shows a message to the user and returns once it has been seen. The program
+// shows message boxes; tests record the texts.
+using ShowMessage = std::function<void(const QString &text)>;
+
+// The hidden host of the controller-communication component, shared by every
+// client: it connects the component, turns its job-finished event into state
+// that a polling wait can see, and keeps the last failed job's error. The
+// program makes exactly one.
 class TrelkForm : public QObject
 {
     Q_OBJECT
 
 public:
-    // The host, created on first reference.
-    static TrelkForm &instance();
+    // Creates the component on load; it may throw TrelkError.
+    using ComponentFactory = std::function<std::unique_ptr<TrelkComponent>()>;
+    // The wait's sleep between two polling cycles.
+    using Sleep = std::function<void(int milliseconds)>;
+
+    TrelkForm(ComponentFactory createTrelk1, ShowMessage showMessage, Sleep sleep = systemSleep);
 
     qint16 myJob = 0;
     // True when a job-finished event with status 0 or 1 came within the wait;
@@ -31,16 +40,15 @@ public:
     // The component; referring to it loads the host, as a form's controls do.
     TrelkComponent &Trelk1();
 
-    using ComponentFactory = std::function<std::unique_ptr<TrelkComponent>()>;
-    // What creates the component on load; an empty factory restores the default.
-    static void SetComponentFactory(ComponentFactory factory);
-    // The wait's sleep between two polling cycles; tests count the cycles here.
-    static std::function<void(int milliseconds)> sleep;
+    // The operating system's sleep.
+    static void systemSleep(int milliseconds);
 
 private:
-    TrelkForm();
     void onJobFinished(qint16 nJob, qint32 nStatus);
 
+    const ComponentFactory m_createTrelk1;
+    const ShowMessage m_showMessage;
+    const Sleep m_sleep;
     bool bCommandEnded = false;
     QString strError;
     bool bConnected = false;

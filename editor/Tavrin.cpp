@@ -1,8 +1,7 @@
-#include "Tavrin.h"
+#include "editor/Tavrin.h"
 
-#include "CLSTrelkCom.h"
-#include "Message.h"
-#include "SettingsFile.h"
+#include "controller/CLSTrelkCom.h"
+#include "settings/SettingsFile.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -17,15 +16,10 @@
 #include <QStylePainter>
 #include <QTimer>
 
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
-
-std::function<void()> Tavrin::endProgram = [] {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(0);
-};
+#include <optional>
+#include <type_traits>
+#include <variant>
 
 namespace {
 
@@ -127,8 +121,9 @@ bool isEnter(const QKeyEvent *event)
 
 } // namespace
 
-Tavrin::Tavrin(QWidget *parent)
-    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+Tavrin::Tavrin(Context context, QWidget *parent)
+    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_context(std::move(context))
 {
     setObjectName(QStringLiteral("Tavrin"));
     setWindowTitle(QStringLiteral("Edit: Backward.ini"));
@@ -151,49 +146,76 @@ Tavrin::~Tavrin() = default;
 
 void Tavrin::buildControls()
 {
-    auto checkBox = [this](const char *name, QRect geometry) {
-        auto *box = new FieldCheckBox(this);
-        box->setObjectName(QLatin1String(name));
-        box->setGeometry(geometry);
-        return box;
+    // The window's controls in tab order, each with the member that holds it
+    // (its type is the kind of control), its initial text, its place in twips
+    // and the field it shows.
+    using Member = std::variant<QCheckBox *Tavrin::*, QLineEdit *Tavrin::*, QComboBox *Tavrin::*,
+                                QPushButton *Tavrin::*>;
+    struct ControlDef {
+        const char *name;
+        Member member;
+        const char *text;
+        QRect geometry;
+        std::optional<FieldId> field;
     };
-    auto textBox = [this](const char *name, QRect geometry) {
-        auto *box = new QLineEdit(this);
-        box->setObjectName(QLatin1String(name));
-        box->setGeometry(geometry);
-        box->setAlignment(Qt::AlignCenter);
-        box->setFont(msSansSerif());
-        box->setMaxLength(std::numeric_limits<int>::max()); // counts have no length limit
-        return box;
-    };
-    auto comboBox = [this](const char *name, QRect geometry) {
-        auto *box = new QComboBox(this);
-        box->setObjectName(QLatin1String(name));
-        box->setGeometry(geometry);
-        box->setFont(msSansSerif());
-        return box;
+    const ControlDef controls[] = {
+        {"T_Check_Enable", &Tavrin::T_Check_Enable, "", twips(3720, 240, 220, 255), FieldId::T_Check_Enable},
+        {"T_Text_Movements", &Tavrin::T_Text_Movements, "30", twips(3720, 600, 375, 285), FieldId::T_Text_Movements},
+        {"T_Combo_FinishedSub", &Tavrin::T_Combo_FinishedSub, "", twips(3720, 960, 2055, 315),
+         FieldId::T_Combo_FinishedSub},
+        {"T_Text_Cycflags", &Tavrin::T_Text_Cycflags, "5", twips(3720, 1320, 375, 285), FieldId::T_Text_Cycflags},
+        {"O_Check_SetToFalse", &Tavrin::O_Check_SetToFalse, "", twips(3720, 1680, 255, 255),
+         FieldId::O_Check_SetToFalse},
+        {"O_Combo_Trace", &Tavrin::O_Combo_Trace, "", twips(3720, 2040, 2055, 315), FieldId::O_Combo_Trace},
+        {"O_Combo_Restore", &Tavrin::O_Combo_Restore, "", twips(3720, 2400, 2055, 315), FieldId::O_Combo_Restore},
+        {"S_Check_Enable", &Tavrin::S_Check_Enable, "", twips(3720, 2880, 220, 255), FieldId::S_Check_Enable},
+        {"G_Check_Backwardstart", &Tavrin::G_Check_Backwardstart, "", twips(3720, 3360, 255, 255),
+         FieldId::G_Check_Backwardstart},
+        {"G_Check_ImplicitBCO", &Tavrin::G_Check_ImplicitBCO, "", twips(3720, 3720, 255, 255),
+         FieldId::G_Check_ImplicitBCO},
+        {"btnApply", &Tavrin::btnApply, "&Apply", twips(4440, 3360, 975, 375), std::nullopt},
+        {"G_CheckQuitMess", &Tavrin::G_CheckQuitMess, "Check1", twips(3720, 4080, 255, 255), FieldId::G_CheckQuitMess},
     };
 
-    T_Check_Enable = checkBox("T_Check_Enable", twips(3720, 240, 220, 255));
-    T_Text_Movements = textBox("T_Text_Movements", twips(3720, 600, 375, 285));
-    T_Combo_FinishedSub = comboBox("T_Combo_FinishedSub", twips(3720, 960, 2055, 315));
-    T_Text_Cycflags = textBox("T_Text_Cycflags", twips(3720, 1320, 375, 285));
-    O_Check_SetToFalse = checkBox("O_Check_SetToFalse", twips(3720, 1680, 255, 255));
-    O_Combo_Trace = comboBox("O_Combo_Trace", twips(3720, 2040, 2055, 315));
-    O_Combo_Restore = comboBox("O_Combo_Restore", twips(3720, 2400, 2055, 315));
-    S_Check_Enable = checkBox("S_Check_Enable", twips(3720, 2880, 220, 255));
-    G_Check_Backwardstart = checkBox("G_Check_Backwardstart", twips(3720, 3360, 255, 255));
-    G_Check_ImplicitBCO = checkBox("G_Check_ImplicitBCO", twips(3720, 3720, 255, 255));
-    btnApply = new QPushButton(QStringLiteral("&Apply"), this);
-    btnApply->setObjectName(QStringLiteral("btnApply"));
-    btnApply->setGeometry(twips(4440, 3360, 975, 375));
-    btnApply->setFont(msSansSerif(true));
-    btnApply->setAutoDefault(false);
-    G_CheckQuitMess = checkBox("G_CheckQuitMess", twips(3720, 4080, 255, 255));
-    G_CheckQuitMess->setText(QStringLiteral("Check1"));
+    // Creates the control of a member's kind; every one previews the keys and
+    // tracks the focus through the window's event filter.
+    auto create = [this](auto member, const QString &text) -> QWidget * {
+        using Control = std::remove_pointer_t<std::remove_reference_t<decltype(this->*member)>>;
+        Control *control = nullptr;
+        if constexpr (std::is_same_v<Control, QCheckBox>) {
+            control = new FieldCheckBox(text, this);
+        } else if constexpr (std::is_same_v<Control, QLineEdit>) {
+            control = new QLineEdit(this);
+            control->setAlignment(Qt::AlignCenter);
+            control->setFont(msSansSerif());
+            control->setMaxLength(std::numeric_limits<int>::max()); // counts have no length limit
+            control->setText(text);
+        } else if constexpr (std::is_same_v<Control, QComboBox>) {
+            control = new QComboBox(this);
+            control->setFont(msSansSerif());
+            control->view()->installEventFilter(this); // an open list has the keys
+        } else {
+            control = new QPushButton(text, this);
+            control->setFont(msSansSerif(true));
+            control->setAutoDefault(false);
+        }
+        control->installEventFilter(this);
+        this->*member = control;
+        return control;
+    };
+    QWidget *previous = nullptr;
+    for (const ControlDef &def : controls) {
+        const QString text = QLatin1String(def.text);
+        QWidget *control = std::visit([&](auto member) { return create(member, text); }, def.member);
+        control->setObjectName(QLatin1String(def.name));
+        control->setGeometry(def.geometry);
+        if (def.field)
+            m_fields[std::size_t(*def.field)] = control;
+        if (previous)
+            setTabOrder(previous, control);
+        previous = control;
+    }
 
-    T_Text_Movements->setText(QStringLiteral("30"));
-    T_Text_Cycflags->setText(QStringLiteral("5"));
     setBackground(T_Check_Enable, kLeftColour);
     setBackground(S_Check_Enable, kLeftColour);
 
@@ -205,12 +227,6 @@ void Tavrin::buildControls()
     S_Check_Enable->setToolTip(scanTip);
     T_Text_Movements->setToolTip(movementsTip);
     T_Text_Cycflags->setToolTip(cycflagsTip);
-
-    QWidget *tabOrder[] = {T_Check_Enable,   T_Text_Movements, T_Combo_FinishedSub,  T_Text_Cycflags,
-                           O_Check_SetToFalse, O_Combo_Trace,  O_Combo_Restore,      S_Check_Enable,
-                           G_Check_Backwardstart, G_Check_ImplicitBCO, btnApply,     G_CheckQuitMess};
-    for (std::size_t i = 1; i < std::size(tabOrder); ++i)
-        setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
     struct LabelDef {
         const char *name;
@@ -253,15 +269,6 @@ void Tavrin::buildControls()
     Info->setObjectName(QStringLiteral("Info"));
     Info->setGeometry(twips(600, 4680, 4695, 375));
     Info->setFont(msSansSerif());
-
-    m_fields = {T_Check_Enable,     T_Combo_FinishedSub, T_Text_Movements,      T_Text_Cycflags,
-                O_Check_SetToFalse, O_Combo_Trace,       O_Combo_Restore,       S_Check_Enable,
-                G_Check_Backwardstart, G_Check_ImplicitBCO, G_CheckQuitMess};
-    for (QWidget *field : m_fields)
-        field->installEventFilter(this);
-    for (QComboBox *list : {T_Combo_FinishedSub, O_Combo_Trace, O_Combo_Restore})
-        list->view()->installEventFilter(this);
-    btnApply->installEventFilter(this);
 
     // A change of value from code counts like a click, as the loader relies on.
     connect(T_Check_Enable, &QCheckBox::toggled, this, &Tavrin::ApplyEnablingRules);
@@ -342,10 +349,10 @@ void Tavrin::setFieldValues(const Settings &settings)
 void Tavrin::LoadSettingsFile()
 {
     Settings settings = fieldValues();
-    const bool loaded = loadSettingsFile(settingsFilePath(), settings);
+    const bool loaded = loadSettingsFile(m_context.settingsFilePath, settings);
     setFieldValues(settings);
     if (!loaded)
-        ShowMessage(QStringLiteral("Cant open ") + QLatin1String(kSettingsDisplayPath));
+        m_context.showMessage(QStringLiteral("Cant open ") + QLatin1String(kSettingsDisplayPath));
 }
 
 void Tavrin::ApplyEnablingRules()
@@ -380,16 +387,16 @@ void Tavrin::Apply()
 void Tavrin::SaveSettingsFile()
 {
     QString reason;
-    if (!writeSettingsFile(settingsFilePath(), fieldValues(), &reason)) {
+    if (!writeSettingsFile(m_context.settingsFilePath, fieldValues(), &reason)) {
         // Nothing was written, so the controller is not asked to reload.
-        ShowMessage(QStringLiteral("Cant save ") + QLatin1String(kSettingsDisplayPath) + QStringLiteral("\r\n") +
-                    reason);
+        m_context.showMessage(QStringLiteral("Cant save ") + QLatin1String(kSettingsDisplayPath) +
+                              QStringLiteral("\r\n") + reason);
         return;
     }
     QString error;
     try {
         if (!m_trelkCom)
-            m_trelkCom = std::make_unique<CLSTrelkCom>();
+            m_trelkCom = std::make_unique<CLSTrelkCom>(m_context.host);
         if (m_trelkCom->SetVar(QStringLiteral("$LOAD_TAVRIN"), QStringLiteral("TRUE")))
             return;
         error = m_trelkCom->GetError();
@@ -397,7 +404,7 @@ void Tavrin::SaveSettingsFile()
         // No component, or a failing call: the controller has not reloaded.
         error = QString::fromStdString(e.what());
     }
-    ShowMessage(QStringLiteral("SetVar: $LOAD_TAVRIN=TRUE   ....\r\n") + error);
+    m_context.showMessage(QStringLiteral("SetVar: $LOAD_TAVRIN=TRUE   ....\r\n") + error);
 }
 
 void Tavrin::EnterField(QWidget *control)
@@ -503,8 +510,8 @@ bool Tavrin::previewOpenListKey(QComboBox *list, QEvent *event)
 
 bool Tavrin::eventFilter(QObject *watched, QEvent *event)
 {
-    for (QComboBox *list : {T_Combo_FinishedSub, O_Combo_Trace, O_Combo_Restore}) {
-        if (watched == list->view())
+    for (QWidget *field : m_fields) {
+        if (auto *list = qobject_cast<QComboBox *>(field); list && watched == list->view())
             return previewOpenListKey(list, event);
     }
     auto *control = static_cast<QWidget *>(watched);
@@ -531,5 +538,5 @@ bool Tavrin::eventFilter(QObject *watched, QEvent *event)
 void Tavrin::closeEvent(QCloseEvent *event)
 {
     event->accept();
-    endProgram();
+    m_context.endProgram();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "BackwardIni.h"
+#include "controller/TrelkForm.h"
+#include "settings/BackwardIni.h"
 
 #include <QWidget>
 
@@ -23,9 +24,21 @@ class Tavrin : public QWidget
     Q_OBJECT
 
 public:
+    // What the window works with, given by the program's start-up or a test.
+    struct Context {
+        // The file it loads and saves; empty, it reaches no file and both fail.
+        QString settingsFilePath;
+        ShowMessage showMessage;
+        // Called when the window is closed; the program ends there and then,
+        // also from inside a nested event loop, so interrupted work never goes on.
+        std::function<void()> endProgram;
+        // The controller link's host, for the client the first save creates.
+        TrelkForm &host;
+    };
+
     // Creates the controls and runs the window's load: option lists, the
     // settings file, the enabling rules. A failed load is reported here.
-    explicit Tavrin(QWidget *parent = nullptr);
+    explicit Tavrin(Context context, QWidget *parent = nullptr);
     ~Tavrin() override;
 
     // Shows the window centred on the screen, focus on T_Check_Enable.
@@ -45,10 +58,6 @@ public:
     Settings fieldValues() const;
 
     QByteArray LeadingComments;
-
-    // Ends the program at once when the window is closed, also from inside
-    // a nested event loop, so interrupted work never goes on. Tests replace it.
-    static std::function<void()> endProgram;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -78,6 +87,7 @@ private:
     QLabel *Info;
     QTimer *CheckTimer;
 
+    const Context m_context;
     // The settings controls by field, in key-table order.
     std::array<QWidget *, kFieldCount> m_fields{};
     // The settings control that has been entered and not yet left.

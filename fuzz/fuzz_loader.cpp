@@ -2,8 +2,8 @@
 // time linear in the size, and for inputs that load without failure, writing
 // and loading again gives the same fields and comments, and writing again
 // gives the same bytes.
-#include "BackwardIni.h"
-#include "SettingsFile.h"
+#include "settings/BackwardIni.h"
+#include "settings/SettingsFile.h"
 
 #include <algorithm>
 #include <cstdint>

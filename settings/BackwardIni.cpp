@@ -1,6 +1,6 @@
-#include "BackwardIni.h"
+#include "settings/BackwardIni.h"
 
-#include "TextTrim.h"
+#include "settings/TextTrim.h"
 
 const std::array<KeyDef, kFieldCount> &keyTable()
 {

@@ -1,4 +1,4 @@
-#include "SettingsFile.h"
+#include "settings/SettingsFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,22 +13,6 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #endif
-
-static QString &settingsPath()
-{
-    static QString path;
-    return path;
-}
-
-QString settingsFilePath()
-{
-    return settingsPath();
-}
-
-void SetSettingsFilePath(const QString &path)
-{
-    settingsPath() = path;
-}
 
 QString settingsFileOnDrive(const QString &driveC)
 {

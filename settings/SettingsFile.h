@@ -1,18 +1,12 @@
 #pragma once
 
-#include "BackwardIni.h"
+#include "settings/BackwardIni.h"
 
 #include <QIODevice>
 #include <QString>
 
 // The settings file's fixed path, as the messages show it.
 inline constexpr char kSettingsDisplayPath[] = "C:\\QEL\\Roboter\\Init\\Backward.ini";
-
-// The file that the window loads and saves. It is empty until the program
-// sets it at start, so a window that a test makes without a file of its own
-// fails to load and save instead of reaching the controller's file.
-QString settingsFilePath();
-void SetSettingsFilePath(const QString &path);
 
 // Where the file lies below a folder that stands for drive C:.
 QString settingsFileOnDrive(const QString &driveC);

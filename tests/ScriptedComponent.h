@@ -4,13 +4,15 @@
 // the event queue when the host's wait reaches the polling cycle given, so
 // they arrive while the wait processes events, as the real control's do.
 
-#include "TrelkComponent.h"
-#include "TrelkForm.h"
+#include "controller/TrelkComponent.h"
+#include "controller/TrelkForm.h"
 
 #include <QList>
 #include <QMetaObject>
 #include <QStringList>
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 class ScriptedComponent : public TrelkComponent
@@ -45,17 +47,15 @@ public:
             *callsWhenGone = calls;
     }
 
-    // Counts the host's polling cycles and posts the events due; no real sleep.
-    void attachToWait()
+    // One of the host's polling cycles, instead of its sleep: posts the events due.
+    void pollingCycle()
     {
-        TrelkForm::sleep = [this](int) {
-            ++cycles;
-            for (const Event &e : std::as_const(events)) {
-                if (e.cycle == cycles)
-                    QMetaObject::invokeMethod(
-                        this, [this, e] { emit JobFinished(e.job, e.status); }, Qt::QueuedConnection);
-            }
-        };
+        ++cycles;
+        for (const Event &e : std::as_const(events)) {
+            if (e.cycle == cycles)
+                QMetaObject::invokeMethod(
+                    this, [this, e] { emit JobFinished(e.job, e.status); }, Qt::QueuedConnection);
+        }
     }
 
     bool ConnectClient(const QString &strClient, const QString &strParam, qint32 nParam) override
@@ -116,35 +116,38 @@ private:
     }
 };
 
-// Installs a scripted component as the host's next Trelk1 and counts the
-// wait's cycles on it. The host is unloaded when the script goes.
+// A host whose component is a scripted one, made afresh on each load, whose
+// wait counts polling cycles instead of sleeping, and whose messages are
+// recorded. The host is unloaded when the script goes.
 class ScriptedHost
 {
 public:
-    ScriptedHost()
+    ~ScriptedHost() { host.Unload(); }
+
+    // Applied to every component the host creates; throwing fails the creation.
+    std::function<void(ScriptedComponent &)> configure = [](ScriptedComponent &) {};
+    // The wait's sleep and where messages go; a test may wrap either.
+    TrelkForm::Sleep sleep = [this](int) { current->pollingCycle(); };
+    ShowMessage showMessage = [this](const QString &text) { messages << text; };
+    // For a window on this host, so its messages are recorded in order with the host's.
+    ShowMessage messageSink()
     {
-        m_savedSleep = TrelkForm::sleep;
-        TrelkForm::SetComponentFactory([this] {
-            auto component = std::make_unique<ScriptedComponent>();
-            current = component.get();
-            current->attachToWait();
-            configure(*current);
-            return component;
-        });
-    }
-    ~ScriptedHost()
-    {
-        TrelkForm::instance().Unload();
-        TrelkForm::SetComponentFactory({});
-        TrelkForm::sleep = m_savedSleep;
+        return [this](const QString &text) { showMessage(text); };
     }
 
-    // Applied to every component the host creates.
-    std::function<void(ScriptedComponent &)> configure = [](ScriptedComponent &) {};
-    ScriptedComponent *current = nullptr;
+    QStringList messages;
+    ScriptedComponent *current = nullptr; // the latest component created
+
+    TrelkForm host{[this] { return create(); }, messageSink(), [this](int milliseconds) { sleep(milliseconds); }};
 
 private:
-    std::function<void(int)> m_savedSleep;
+    std::unique_ptr<TrelkComponent> create()
+    {
+        auto component = std::make_unique<ScriptedComponent>();
+        configure(*component);
+        current = component.get();
+        return component;
+    }
 };
 
 using Events = QList<ScriptedComponent::Event>;

@@ -1,11 +1,13 @@
 #pragma once
 
-// A window opened on a settings file in a temporary drive C:, with messages
-// recorded instead of shown and the program's end recorded instead of done.
+// A window opened on a settings file in a temporary drive C:, on a scripted
+// controller that confirms every job at once unless the test scripts
+// otherwise, with messages recorded instead of shown and the program's end
+// counted instead of done.
 
-#include "Message.h"
-#include "SettingsFile.h"
-#include "Tavrin.h"
+#include "ScriptedComponent.h"
+#include "editor/Tavrin.h"
+#include "settings/SettingsFile.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -26,25 +28,16 @@ class WindowFixture
 public:
     WindowFixture()
     {
-        SetSettingsFilePath(filePath());
         QDir().mkpath(QFileInfo(filePath()).path());
-        SetMessageHandler([this](const QString &text) { messages << text; });
-        Tavrin::endProgram = [this] { ++programEnds; };
-    }
-    ~WindowFixture()
-    {
-        window.reset();
-        SetSettingsFilePath({});
-        SetMessageHandler({});
+        script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
     }
 
     QString filePath() const { return settingsFileOnDrive(m_drive.path()); }
 
-    void writeFile(const QByteArray &bytes) const
+    [[nodiscard]] bool writeFile(const QByteArray &bytes) const
     {
         QFile f(filePath());
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush();
     }
 
     QByteArray fileBytes() const
@@ -53,10 +46,19 @@ public:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<no file>");
     }
 
-    // Opens the window as the program does and waits until it is active.
-    bool open()
+    // Makes the window as the program does, on the fixture's file or the one given.
+    void make() { make(filePath()); }
+    void make(const QString &settingsFilePath)
     {
-        window = std::make_unique<Tavrin>();
+        window = std::make_unique<Tavrin>(
+            Tavrin::Context{settingsFilePath, script.messageSink(), [this] { ++programEnds; }, script.host});
+    }
+
+    // Makes and shows the window as the program does and waits until it is active.
+    bool open() { return open(filePath()); }
+    bool open(const QString &settingsFilePath)
+    {
+        make(settingsFilePath);
         window->ShowCentred();
         return QTest::qWaitForWindowActive(window.get());
     }
@@ -75,12 +77,15 @@ public:
     // Moves the focus as the Tab key does, from whatever has it now.
     static void pressTab() { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); }
 
-    std::unique_ptr<Tavrin> window;
-    QStringList messages;
-    int programEnds = 0;
-
 private:
     QTemporaryDir m_drive;
+
+public:
+    // Declared in the order they are needed: the window goes first, then its host.
+    ScriptedHost script;
+    QStringList &messages = script.messages;
+    int programEnds = 0;
+    std::unique_ptr<Tavrin> window;
 };
 
 inline const QColor kBlue(0, 0, 255);

@@ -3,12 +3,10 @@
 // level. Messages go to standard error as "message: TEXT", as if OK were
 // pressed at once, and "status: restored" is printed whenever the status line
 // goes blank again, so a driver can tell when an Apply has ended.
-#include "Message.h"
-#include "SettingsFile.h"
-#include "Tavrin.h"
-#include "TrelkForm.h"
+#include "app/Startup.h"
+#include "editor/Tavrin.h"
+#include "settings/SettingsFile.h"
 
-#include <QApplication>
 #include <QLabel>
 #include <QTimer>
 
@@ -81,41 +79,40 @@ private:
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    app.setApplicationName(QString::fromLatin1(kAppTitle));
     // A test program: its drive C: is always a folder the test gave it.
     const QString driveC = qEnvironmentVariable("TAVRIN_DRIVE_C");
     if (driveC.isEmpty()) {
         std::fputs("tavrin_faults: TAVRIN_DRIVE_C must name the test's drive C: folder\n", stderr);
         return 2;
     }
-    SetSettingsFilePath(settingsFileOnDrive(driveC));
+    StartupOptions options;
+    options.settingsFilePath = settingsFileOnDrive(driveC);
 
     const QByteArray fault = qgetenv("TAVRIN_FAULT");
     if (fault == "no-component")
-        TrelkForm::SetComponentFactory(
-            []() -> std::unique_ptr<TrelkComponent> { throw TrelkError("TrelkLib.Trelk is not registered"); });
+        options.createTrelk1 = []() -> std::unique_ptr<TrelkComponent> {
+            throw TrelkError("TrelkLib.Trelk is not registered");
+        };
     else if (!fault.isEmpty())
-        TrelkForm::SetComponentFactory([fault] { return std::make_unique<FaultComponent>(fault); });
+        options.createTrelk1 = [fault] { return std::make_unique<FaultComponent>(fault); };
 
     QLabel *info = nullptr;
     QString shown; // the status line as last seen
-    SetMessageHandler([&](const QString &text) {
+    options.showMessage = [&](const QString &text) {
         if (info)
             shown = info->text();
         QString line = text;
         say(QStringLiteral("message: ") + line.replace(QLatin1String("\r\n"), QLatin1String("\\r\\n")));
-    });
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (!shown.isEmpty() && info->text().isEmpty())
-            say(QStringLiteral("status: restored"));
-        shown = info->text();
-    });
-
-    Tavrin window;
-    info = window.findChild<QLabel *>(QStringLiteral("Info"));
-    watch.start(5);
-    window.ShowCentred();
-    return app.exec();
+    };
+    options.windowMade = [&](Tavrin &window) {
+        info = window.findChild<QLabel *>(QStringLiteral("Info"));
+        auto *watch = new QTimer(&window);
+        QObject::connect(watch, &QTimer::timeout, [&] {
+            if (!shown.isEmpty() && info->text().isEmpty())
+                say(QStringLiteral("status: restored"));
+            shown = info->text();
+        });
+        watch->start(5);
+    };
+    return runTavrin(argc, argv, options);
 }

@@ -2,8 +2,8 @@
 // with SIGKILL at random moments. After every kill the file must be exactly
 // the old or the new content; temporary files left beside it stay rare.
 // Usage: kill_trials [TRIALS [RANDOM_START]]
-#include "BackwardIni.h"
-#include "SettingsFile.h"
+#include "settings/BackwardIni.h"
+#include "settings/SettingsFile.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -59,32 +59,28 @@ void TestApply::controllerOutcomes()
 {
     QFETCH(Events, events);
     QFETCH(bool, answer);
-    ScriptedHost script;
+    WindowFixture f;
+    ScriptedHost &script = f.script;
     script.configure = [&](ScriptedComponent &c) {
         c.events = events;
         c.resultAnswer = answer;
         c.jobErrorText = QStringLiteral("job failed: $LOAD_TAVRIN");
     };
-    WindowFixture f;
-    f.writeFile(kAllEnabledFile);
+    QVERIFY(f.writeFile(kAllEnabledFile));
     QVERIFY(f.open());
     const LabelState before = labelState(f);
     QCOMPARE(before.text, QString());
 
     QList<LabelState> whileWaiting;
-    script.configure = [&, configure = script.configure](ScriptedComponent &c) {
-        configure(c);
-        auto countCycles = TrelkForm::sleep;
-        TrelkForm::sleep = [&, countCycles](int ms) {
-            countCycles(ms);
-            whileWaiting << labelState(f);
-        };
+    script.sleep = [&, countCycle = script.sleep](int ms) {
+        countCycle(ms);
+        whileWaiting << labelState(f);
     };
     QList<LabelState> duringMessages;
-    SetMessageHandler([&](const QString &text) {
-        f.messages << text;
+    script.showMessage = [&, record = script.showMessage](const QString &text) {
+        record(text);
         duringMessages << labelState(f);
-    });
+    };
     f.check("O_Check_SetToFalse")->setChecked(true);
     QTest::keyClick(f.control("T_Check_Enable"), Qt::Key_Return);
 
@@ -104,8 +100,8 @@ void TestApply::controllerOutcomes()
 
 void TestApply::missingFile()
 {
-    ScriptedHost script;
     WindowFixture f;
+    ScriptedHost &script = f.script;
     QVERIFY(f.open());
     f.messages.clear();
     QTest::keyClick(f.control("T_Check_Enable"), Qt::Key_Return);
@@ -121,10 +117,9 @@ void TestApply::missingFile()
 // must neither read nor write any file, whatever the platform.
 void TestApply::noFileGivenReachesNoFile()
 {
-    ScriptedHost script;
     WindowFixture f;
-    SetSettingsFilePath({});
-    QVERIFY(f.open());
+    ScriptedHost &script = f.script;
+    QVERIFY(f.open(QString()));
     QTest::keyClick(f.control("T_Check_Enable"), Qt::Key_Return);
     QCOMPARE(f.messages.size(), 2);
     QCOMPARE(f.messages[0], QStringLiteral("Cant open C:\\QEL\\Roboter\\Init\\Backward.ini"));
@@ -134,10 +129,10 @@ void TestApply::noFileGivenReachesNoFile()
 
 void TestApply::readOnlyFile()
 {
-    ScriptedHost script;
-    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
     WindowFixture f;
-    f.writeFile(kAllEnabledFile);
+    ScriptedHost &script = f.script;
+    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
+    QVERIFY(f.writeFile(kAllEnabledFile));
     QFile::setPermissions(f.filePath(), QFileDevice::ReadOwner);
     QVERIFY(f.open());
     QFile::setPermissions(f.filePath(), QFileDevice::ReadOwner); // the load made it writable
@@ -149,12 +144,12 @@ void TestApply::readOnlyFile()
 
 void TestApply::writeFailsPartWay()
 {
-    ScriptedHost script;
     WindowFixture f;
+    ScriptedHost &script = f.script;
     QByteArray big;
     for (int i = 0; i < 5000; ++i)
         big += "; a long comment block\r\n";
-    f.writeFile(big + kAllEnabledFile);
+    QVERIFY(f.writeFile(big + kAllEnabledFile));
     QVERIFY(f.open());
     const QByteArray before = f.fileBytes();
 
@@ -175,14 +170,14 @@ void TestApply::writeFailsPartWay()
 
 void TestApply::componentCannotBeCreated()
 {
-    ScriptedHost script;
+    WindowFixture f;
+    ScriptedHost &script = f.script;
     int attempts = 0;
-    TrelkForm::SetComponentFactory([&attempts]() -> std::unique_ptr<TrelkComponent> {
+    script.configure = [&attempts](ScriptedComponent &) {
         ++attempts;
         throw TrelkError(QStringLiteral("TrelkLib.Trelk is not registered"));
-    });
-    WindowFixture f;
-    f.writeFile(kAllEnabledFile);
+    };
+    QVERIFY(f.writeFile(kAllEnabledFile));
     QVERIFY(f.open());
     f.window->Apply();
     f.window->Apply();
@@ -195,10 +190,10 @@ void TestApply::componentCannotBeCreated()
 
 void TestApply::enterFiltersFocusedCount()
 {
-    ScriptedHost script;
-    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
     WindowFixture f;
-    f.writeFile(kAllEnabledFile);
+    ScriptedHost &script = f.script;
+    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
+    QVERIFY(f.writeFile(kAllEnabledFile));
     QVERIFY(f.open());
     QLineEdit *movements = f.text("T_Text_Movements");
     movements->setFocus(Qt::TabFocusReason);
@@ -219,10 +214,10 @@ void TestApply::buttonLeavesFocusedCount_data()
 void TestApply::buttonLeavesFocusedCount()
 {
     QFETCH(bool, shortcut);
-    ScriptedHost script;
-    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
     WindowFixture f;
-    f.writeFile(kAllEnabledFile);
+    ScriptedHost &script = f.script;
+    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
+    QVERIFY(f.writeFile(kAllEnabledFile));
     QVERIFY(f.open());
     QLineEdit *cycflags = f.text("T_Text_Cycflags");
     cycflags->setFocus(Qt::TabFocusReason);
@@ -238,10 +233,10 @@ void TestApply::buttonLeavesFocusedCount()
 
 void TestApply::savingTwiceIsIdentical()
 {
-    ScriptedHost script;
-    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
     WindowFixture f;
-    f.writeFile("; site note\r\n[trace]\r\nenable = true\r\n[ofc]\r\ntrace = no_trace\r\n");
+    ScriptedHost &script = f.script;
+    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
+    QVERIFY(f.writeFile("; site note\r\n[trace]\r\nenable = true\r\n[ofc]\r\ntrace = no_trace\r\n"));
     QVERIFY(f.open());
     f.window->Apply();
     const QByteArray first = f.fileBytes();
@@ -253,24 +248,24 @@ void TestApply::savingTwiceIsIdentical()
 
 void TestApply::nestedApplyRestoresRealState()
 {
-    ScriptedHost script;
-    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
     WindowFixture f;
-    f.writeFile(kAllEnabledFile);
+    ScriptedHost &script = f.script;
+    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
+    QVERIFY(f.writeFile(kAllEnabledFile));
     QVERIFY(f.open());
     f.window->Apply(); // connects
     LabelState afterInner;
     bool nested = false;
-    const auto countCycles = TrelkForm::sleep;
-    TrelkForm::sleep = [&](int ms) {
-        countCycles(ms);
+    const auto countCycle = script.sleep;
+    script.sleep = [&](int ms) {
+        countCycle(ms);
         if (!std::exchange(nested, true)) {
             f.window->Apply(); // as a second Enter handled during the wait would
             afterInner = labelState(f);
         }
     };
     f.window->Apply();
-    TrelkForm::sleep = countCycles;
+    script.sleep = countCycle;
     QVERIFY(nested);
     QCOMPARE(afterInner.text, kStatus);
     QCOMPARE(afterInner.colour, kRed);

@@ -1,9 +1,8 @@
-#include "CLSTrelkCom.h"
-#include "Message.h"
-#include "ScriptedComponent.h"
-#include "TrelkForm.h"
-
 #include "QtTestCompat.h"
+#include "ScriptedComponent.h"
+#include "controller/CLSTrelkCom.h"
+#include "controller/ComponentChoice.h"
+#include "controller/TrelkForm.h"
 
 #include <limits>
 
@@ -13,9 +12,6 @@ class TestController : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void waitTimesOut_data();
     void waitTimesOut();
     void waitLimitOverflows_data();
@@ -37,23 +33,30 @@ private slots:
     void simulatorRefuses();
     void simulatorStaysSilent();
     void unknownControllerChoice();
-
-private:
-    QStringList m_messages;
 };
 
-void TestController::init()
-{
-    m_messages.clear();
-    SetMessageHandler([this](const QString &text) { m_messages << text; });
-    qunsetenv("TAVRIN_CONTROLLER");
-}
+namespace {
 
-void TestController::cleanup()
-{
-    TrelkForm::instance().Unload();
-    SetMessageHandler({});
-}
+// A host on the simulated controller that a choice names, with its messages
+// recorded and its wait's cycles counted.
+struct SimulatorHost {
+    explicit SimulatorHost(const QString &choice, bool realSleep = true)
+        : host([choice] { return CreateTrelk1(choice); }, [this](const QString &text) { messages << text; },
+               [this, realSleep](int milliseconds) {
+                   ++cycles;
+                   if (realSleep)
+                       TrelkForm::systemSleep(milliseconds);
+               })
+    {
+    }
+    ~SimulatorHost() { host.Unload(); }
+
+    QStringList messages;
+    int cycles = 0;
+    TrelkForm host;
+};
+
+} // namespace
 
 void TestController::waitTimesOut_data()
 {
@@ -70,10 +73,10 @@ void TestController::waitTimesOut()
 {
     QFETCH(int, seconds);
     ScriptedHost script;
-    TrelkForm::instance().Load();
-    QVERIFY(!TrelkForm::instance().WaitForCommandEnd(seconds));
+    script.host.Load();
+    QVERIFY(!script.host.WaitForCommandEnd(seconds));
     QTEST(script.current->cycles, "cycles");
-    QCOMPARE(m_messages, QStringList{QStringLiteral("TIMEOUT !!!")});
+    QCOMPARE(script.messages, QStringList{QStringLiteral("TIMEOUT !!!")});
 }
 
 void TestController::waitLimitOverflows_data()
@@ -87,10 +90,10 @@ void TestController::waitLimitOverflows()
 {
     QFETCH(int, seconds);
     ScriptedHost script;
-    TrelkForm::instance().Load();
-    QVERIFY_THROWS_EXCEPTION(std::overflow_error, TrelkForm::instance().WaitForCommandEnd(seconds));
+    script.host.Load();
+    QVERIFY_THROWS_EXCEPTION(std::overflow_error, script.host.WaitForCommandEnd(seconds));
     QCOMPARE(script.current->cycles, 0);
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(script.messages.isEmpty());
 }
 
 void TestController::setVarEvents_data()
@@ -130,7 +133,7 @@ void TestController::setVarEvents()
         c.resultAnswer = false;
         c.jobErrorText = QStringLiteral("E1");
     };
-    CLSTrelkCom client;
+    CLSTrelkCom client(script.host);
     QString name = QStringLiteral("$LOAD_TAVRIN");
     QTEST(client.SetVar(name, QStringLiteral("TRUE")), "result");
     QCOMPARE(name, QStringLiteral("$LOAD_TAVRIN")); // the component worked on copies
@@ -139,18 +142,18 @@ void TestController::setVarEvents()
     QCOMPARE(script.current->calls,
              QStringList({"ConnectClient(Load_Tavrin,,0)", "BeginSetVar($LOAD_TAVRIN,TRUE)"}) + calls);
     // Without a result query the wait has timed out, with its message.
-    QCOMPARE(m_messages, calls.isEmpty() ? QStringList{QStringLiteral("TIMEOUT !!!")} : QStringList{});
+    QCOMPARE(script.messages, calls.isEmpty() ? QStringList{QStringLiteral("TIMEOUT !!!")} : QStringList{});
 }
 
 void TestController::eventBeforeWaitIsNotSeen()
 {
     ScriptedHost script;
-    TrelkForm &host = TrelkForm::instance();
+    TrelkForm &host = script.host;
     host.Load();
     emit script.current->JobFinished(3, 0);
     QCOMPARE(host.myJob, qint16(3));
     QVERIFY(!host.WaitForCommandEnd(0));
-    QCOMPARE(m_messages, QStringList{QStringLiteral("TIMEOUT !!!")});
+    QCOMPARE(script.messages, QStringList{QStringLiteral("TIMEOUT !!!")});
 }
 
 void TestController::timeoutKeepsLastError()
@@ -160,7 +163,7 @@ void TestController::timeoutKeepsLastError()
         c.events = {{1, 5, 1}};
         c.jobErrorText = QStringLiteral("E1");
     };
-    CLSTrelkCom client;
+    CLSTrelkCom client(script.host);
     QVERIFY(client.SetVar(QStringLiteral("$A"), QStringLiteral("1")));
     script.current->events.clear();
     QVERIFY(!client.SetVar(QStringLiteral("$A"), QStringLiteral("2")));
@@ -174,7 +177,7 @@ void TestController::failingJobErrorEndsWait()
         c.events = {{1, 5, 1}};
         c.throwOnJobError = QStringLiteral("no error details");
     };
-    CLSTrelkCom client;
+    CLSTrelkCom client(script.host);
     QVERIFY(client.SetVar(QStringLiteral("$A"), QStringLiteral("1")));
     QCOMPARE(client.GetError(), QStringLiteral("no error details"));
 }
@@ -197,13 +200,13 @@ void TestController::connectAndUnload()
         c.callsWhenGone = &calls;
     };
     {
-        CLSTrelkCom first;
-        CLSTrelkCom second; // the host is loaded already: no second connect
-        QCOMPARE(TrelkForm::instance().TrelkIsConnected(), connected);
+        CLSTrelkCom first(script.host);
+        CLSTrelkCom second(script.host); // the host is loaded already: no second connect
+        QCOMPARE(script.host.TrelkIsConnected(), connected);
         QCOMPARE(script.current->calls.size(), 1);
     }
-    QVERIFY(!TrelkForm::instance().IsLoaded());
-    QVERIFY(!TrelkForm::instance().TrelkIsConnected());
+    QVERIFY(!script.host.IsLoaded());
+    QVERIFY(!script.host.TrelkIsConnected());
     QTEST(calls, "calls");
 }
 
@@ -218,7 +221,7 @@ void TestController::eventDuringConnectOrDisconnect()
         c.callsWhenGone = &calls;
     };
     {
-        CLSTrelkCom client;
+        CLSTrelkCom client(script.host);
         QCOMPARE(client.GetError(), QStringLiteral("busy"));
     }
     QCOMPARE(calls, (QStringList{"ConnectClient(Load_Tavrin,,0)", "GetJobError(5,0,0,,,)", "DisconnectClient()",
@@ -248,7 +251,7 @@ void TestController::showVarTrimming()
         c.showVarText = written;
         c.resultAnswer = answer;
     };
-    CLSTrelkCom client;
+    CLSTrelkCom client(script.host);
     QString value = QStringLiteral("before");
     QCOMPARE(client.ShowVar(QStringLiteral("$OV_PRO"), value), answer);
     QTEST(value, "value");
@@ -259,11 +262,11 @@ void TestController::showVarTrimming()
 void TestController::showVarTimeoutLeavesValue()
 {
     ScriptedHost script;
-    CLSTrelkCom client;
+    CLSTrelkCom client(script.host);
     QString value = QStringLiteral("a=b");
     QVERIFY(!client.ShowVar(QStringLiteral("$X"), value));
     QCOMPARE(value, QStringLiteral("a=b"));
-    QCOMPARE(m_messages, QStringList{QStringLiteral("TIMEOUT !!!")});
+    QCOMPARE(script.messages, QStringList{QStringLiteral("TIMEOUT !!!")});
     QCOMPARE(script.current->calls.size(), 2); // no result query
 }
 
@@ -279,67 +282,62 @@ void TestController::componentErrorsPass()
     QFETCH(QString, where);
     ScriptedHost script;
     if (where == QLatin1String("create"))
-        TrelkForm::SetComponentFactory([]() -> std::unique_ptr<TrelkComponent> { throw TrelkError("no control"); });
+        script.configure = [](ScriptedComponent &) { throw TrelkError(QStringLiteral("no control")); };
     else
         script.configure = [](ScriptedComponent &c) { c.throwOnBegin = QStringLiteral("no control"); };
     try {
-        CLSTrelkCom client;
+        CLSTrelkCom client(script.host);
         client.SetVar(QStringLiteral("$A"), QStringLiteral("1"));
         QFAIL("no exception");
     } catch (const TrelkError &e) {
         QCOMPARE(e.text(), QStringLiteral("no control"));
     }
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(script.messages.isEmpty());
 }
 
 void TestController::simulatorAccepts()
 {
-    qputenv("TAVRIN_CONTROLLER", "accept");
-    CLSTrelkCom client;
-    QVERIFY(TrelkForm::instance().TrelkIsConnected());
+    SimulatorHost script(QStringLiteral("accept"));
+    CLSTrelkCom client(script.host);
+    QVERIFY(script.host.TrelkIsConnected());
     QVERIFY(client.SetVar(QStringLiteral("$LOAD_TAVRIN"), QStringLiteral("TRUE")));
     QString value;
     QVERIFY(client.ShowVar(QStringLiteral("$LOAD_TAVRIN"), value));
     QCOMPARE(value, QStringLiteral("TRUE"));
     QVERIFY(!client.ShowVar(QStringLiteral("$NOT_THERE"), value));
     QCOMPARE(client.GetError(), QStringLiteral("unknown variable $NOT_THERE"));
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(script.messages.isEmpty());
 }
 
 void TestController::simulatorRefuses()
 {
-    qputenv("TAVRIN_CONTROLLER", "refuse");
-    CLSTrelkCom client;
+    SimulatorHost script(QStringLiteral("refuse"));
+    CLSTrelkCom client(script.host);
     QVERIFY(!client.SetVar(QStringLiteral("$LOAD_TAVRIN"), QStringLiteral("TRUE")));
     QCOMPARE(client.GetError(), QStringLiteral("controller refused the job"));
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(script.messages.isEmpty());
 }
 
 void TestController::simulatorStaysSilent()
 {
-    qputenv("TAVRIN_CONTROLLER", "silent");
-    const auto realSleep = TrelkForm::sleep;
-    int cycles = 0;
-    TrelkForm::sleep = [&cycles](int) { ++cycles; };
-    CLSTrelkCom client;
-    const bool written = client.SetVar(QStringLiteral("$LOAD_TAVRIN"), QStringLiteral("TRUE"));
-    TrelkForm::sleep = realSleep;
-    QVERIFY(!written);
-    QCOMPARE(cycles, 101);
-    QCOMPARE(m_messages, QStringList{QStringLiteral("TIMEOUT !!!")});
+    SimulatorHost script(QStringLiteral("silent"), false);
+    CLSTrelkCom client(script.host);
+    QVERIFY(!client.SetVar(QStringLiteral("$LOAD_TAVRIN"), QStringLiteral("TRUE")));
+    QCOMPARE(script.cycles, 101);
+    QCOMPARE(script.messages, QStringList{QStringLiteral("TIMEOUT !!!")});
 }
 
 void TestController::unknownControllerChoice()
 {
-    qputenv("TAVRIN_CONTROLLER", "fast");
+    SimulatorHost script(QStringLiteral("fast"));
     try {
-        CLSTrelkCom client;
+        CLSTrelkCom client(script.host);
         QFAIL("no exception");
     } catch (const TrelkError &e) {
         QVERIFY2(e.text().contains(QLatin1String("accept, refuse, silent")), qPrintable(e.text()));
         QVERIFY(e.text().contains(QLatin1String("fast")));
     }
-    QVERIFY(!TrelkForm::instance().IsLoaded());
+    QVERIFY(!script.host.IsLoaded());
 }
 
 QTEST_GUILESS_MAIN(TestController)

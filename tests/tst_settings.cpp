@@ -1,7 +1,7 @@
-#include "BackwardIni.h"
+#include "settings/BackwardIni.h"
 #include "FileSizeLimit.h"
 #include "ImmutableFile.h"
-#include "SettingsFile.h"
+#include "settings/SettingsFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,6 @@
-#include "ScriptedComponent.h"
-#include "WindowFixture.h"
-
 #include "QtTestCompat.h"
+#include "WindowFixture.h"
+#include "app/MessageBoxes.h"
 
 #include <QAbstractItemView>
 #include <QScreen>
@@ -90,7 +89,7 @@ void TestWindow::startUp()
     QFETCH(QStringList, messages);
     WindowFixture f;
     if (!file.isEmpty())
-        f.writeFile(file);
+        QVERIFY(f.writeFile(file));
     QVERIFY(f.open());
     QCOMPARE(f.messages, messages);
     QTEST(f.check("T_Check_Enable")->isChecked(), "traceChecked");
@@ -157,7 +156,7 @@ void TestWindow::geometry()
     QFETCH(QString, name);
     QFETCH(QRect, designed);
     WindowFixture f;
-    f.window = std::make_unique<Tavrin>();
+    f.make();
     QWidget *w = f.window->findChild<QWidget *>(name);
     QVERIFY(w);
     auto *label = qobject_cast<QLabel *>(w);
@@ -205,7 +204,7 @@ void TestWindow::toolTips()
 {
     QFETCH(QString, name);
     WindowFixture f;
-    f.window = std::make_unique<Tavrin>();
+    f.make();
     QWidget *w = f.window->findChild<QWidget *>(name);
     QVERIFY(w);
     QTEST(w->toolTip(), "tip");
@@ -234,7 +233,7 @@ void TestWindow::rulesAtStartUp()
     QFETCH(bool, scan);
     QFETCH(QByteArray, option);
     WindowFixture f;
-    f.writeFile(fileWith(trace, scan, option));
+    QVERIFY(f.writeFile(fileWith(trace, scan, option)));
     QVERIFY(f.open());
     QTEST(enabledStates(f), "states");
     QVERIFY(f.control("T_Check_Enable")->isEnabled());
@@ -255,7 +254,7 @@ void TestWindow::rulesAfterClicks()
     QFETCH(QByteArray, option);
     WindowFixture f;
     // Start from the opposite of every input, then change them as a user would.
-    f.writeFile(fileWith(!trace, !scan, option == "NO_TRACE" ? "AT_LEAVING" : "NO_TRACE"));
+    QVERIFY(f.writeFile(fileWith(!trace, !scan, option == "NO_TRACE" ? "AT_LEAVING" : "NO_TRACE")));
     QVERIFY(f.open());
     f.check("T_Check_Enable")->click();
     f.check("S_Check_Enable")->click();
@@ -266,8 +265,8 @@ void TestWindow::rulesAfterClicks()
 void TestWindow::rulesKeepValues()
 {
     WindowFixture f;
-    f.writeFile("[TRACE]\r\nENABLE=TRUE\r\nMOVEMENTS=44\r\n[OFC]\r\nSET_TO_FALSE=TRUE\r\nRESTORE=AT_FWD\r\n"
-                "[GENERAL]\r\nIMPLICIT_BCO=TRUE\r\n");
+    QVERIFY(f.writeFile("[TRACE]\r\nENABLE=TRUE\r\nMOVEMENTS=44\r\n[OFC]\r\nSET_TO_FALSE=TRUE\r\nRESTORE=AT_FWD\r\n"
+                        "[GENERAL]\r\nIMPLICIT_BCO=TRUE\r\n"));
     QVERIFY(f.open());
     f.check("T_Check_Enable")->click();
     QCOMPARE(enabledStates(f), QStringLiteral("000000000"));
@@ -299,7 +298,7 @@ void TestWindow::tabOrder()
     QFETCH(QByteArray, file);
     QFETCH(QStringList, order);
     WindowFixture f;
-    f.writeFile(file);
+    QVERIFY(f.writeFile(file));
     QVERIFY(f.open());
     QStringList visited;
     for (qsizetype i = 0; i < order.size(); ++i) {
@@ -323,7 +322,7 @@ void TestWindow::closingEndsProgram()
 {
     QFETCH(QString, focus);
     WindowFixture f;
-    f.writeFile(kAllEnabledFile);
+    QVERIFY(f.writeFile(kAllEnabledFile));
     QVERIFY(f.open());
     f.text("T_Text_Movements")->setText(QStringLiteral("12"));
     if (focus.isEmpty()) {
@@ -340,7 +339,7 @@ void TestWindow::closingEndsProgram()
 void TestWindow::checkBoxFocusColours()
 {
     WindowFixture f;
-    f.writeFile(kAllEnabledFile);
+    QVERIFY(f.writeFile(kAllEnabledFile));
     QVERIFY(f.open());
     QWidget *general = f.control("G_Check_Backwardstart");
     QVERIFY(WindowFixture::background(general) != kLightGrey); // design: default face
@@ -369,7 +368,7 @@ void TestWindow::focusColourShowsAroundBox()
 {
     QFETCH(QString, name);
     WindowFixture f;
-    f.writeFile(kAllEnabledFile);
+    QVERIFY(f.writeFile(kAllEnabledFile));
     QVERIFY(f.open());
     auto *box = f.window->findChild<QCheckBox *>(name);
     box->setFocus(Qt::TabFocusReason);
@@ -384,12 +383,13 @@ void TestWindow::focusColourShowsAroundBox()
     QVERIFY(image.pixelColor(6, 8) != kBlue);
 }
 
-// Shows a real message box over the window, notes what the window looked
-// like while it was open, then closes it with Enter.
+// Shows a real message box over the window, as the program does, notes what
+// the window looked like while it was open, then closes it with Enter.
 template <typename Note>
 bool showRealMessageBox(Tavrin *window, Note note)
 {
-    SetMessageHandler({});
+    MessageBoxes boxes;
+    boxes.setOwner(window);
     bool boxWasActive = false;
     QTimer::singleShot(300, [&] {
         QWidget *modal = QApplication::activeModalWidget();
@@ -398,7 +398,7 @@ bool showRealMessageBox(Tavrin *window, Note note)
         if (modal)
             QTest::keyClick(modal, Qt::Key_Return); // the box's own key, not the window's
     });
-    ShowMessage(QStringLiteral("over the window"));
+    boxes.show(QStringLiteral("over the window"));
     window->activateWindow(); // as the window manager does when the box goes
     return boxWasActive && QTest::qWaitForWindowActive(window);
 }
@@ -406,7 +406,7 @@ bool showRealMessageBox(Tavrin *window, Note note)
 void TestWindow::markSurvivesMessageBox()
 {
     WindowFixture f;
-    f.writeFile(kAllEnabledFile);
+    QVERIFY(f.writeFile(kAllEnabledFile));
     QVERIFY(f.open());
     const QByteArray before = f.fileBytes();
 
@@ -467,7 +467,7 @@ void TestWindow::numericEntry()
     QFETCH(QString, box);
     QFETCH(QString, typed);
     WindowFixture f;
-    f.writeFile(kAllEnabledFile);
+    QVERIFY(f.writeFile(kAllEnabledFile));
     QVERIFY(f.open());
     QLineEdit *edit = f.window->findChild<QLineEdit *>(box);
     edit->setFocus(Qt::TabFocusReason);
@@ -481,7 +481,7 @@ void TestWindow::numericEntry()
 void TestWindow::enteringSelectsWholeText()
 {
     WindowFixture f;
-    f.writeFile(kAllEnabledFile);
+    QVERIFY(f.writeFile(kAllEnabledFile));
     QVERIFY(f.open());
     WindowFixture::pressTab();
     QLineEdit *movements = f.text("T_Text_Movements");
@@ -494,7 +494,7 @@ void TestWindow::enteringSelectsWholeText()
 void TestWindow::loadedCountStaysUntilLeft()
 {
     WindowFixture f;
-    f.writeFile("[TRACE]\r\nENABLE=TRUE\r\nCYCFLAGS = 99\r\nMOVEMENTS = 1X\r\n");
+    QVERIFY(f.writeFile("[TRACE]\r\nENABLE=TRUE\r\nCYCFLAGS = 99\r\nMOVEMENTS = 1X\r\n"));
     QVERIFY(f.open());
     QLineEdit *cycflags = f.text("T_Text_Cycflags");
     QCOMPARE(cycflags->text(), QStringLiteral("99"));
@@ -509,7 +509,7 @@ void TestWindow::longCountRoundTrips()
 {
     WindowFixture f;
     const QByteArray count(40000, '7');
-    f.writeFile("[TRACE]\r\nENABLE = TRUE\r\nCYCFLAGS = " + count + "\r\n");
+    QVERIFY(f.writeFile("[TRACE]\r\nENABLE = TRUE\r\nCYCFLAGS = " + count + "\r\n"));
     QVERIFY(f.open());
     QCOMPARE(f.text("T_Text_Cycflags")->text().size(), count.size());
     f.window->Apply();
@@ -519,7 +519,7 @@ void TestWindow::longCountRoundTrips()
 void TestWindow::enterRunsApplyWithoutMovingFocus()
 {
     WindowFixture f;
-    f.writeFile(kAllEnabledFile);
+    QVERIFY(f.writeFile(kAllEnabledFile));
     QVERIFY(f.open());
     QCheckBox *box = f.check("G_Check_ImplicitBCO");
     box->setFocus(Qt::TabFocusReason);
@@ -553,10 +553,10 @@ void TestWindow::keysInOpenList()
 {
     QFETCH(int, key);
     QFETCH(QString, value);
-    ScriptedHost script;
-    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
     WindowFixture f;
-    f.writeFile(kAllEnabledFile);
+    ScriptedHost &script = f.script;
+    script.configure = [](ScriptedComponent &c) { c.events = {{1, 5, 0}}; };
+    QVERIFY(f.writeFile(kAllEnabledFile));
     QVERIFY(f.open());
     QComboBox *list = f.list("O_Combo_Restore");
     list->setFocus(Qt::TabFocusReason);

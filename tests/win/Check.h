@@ -2,7 +2,7 @@
 
 // The few checks the plain Windows tests share; they run without Qt Test.
 
-#include "TrelkControl.h"
+#include "controller/TrelkControl.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "Message.h"
+#include "app/MessageBoxes.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -6,33 +6,10 @@
 #include <QIcon>
 #include <QLoggingCategory>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QSpacerItem>
 
 Q_LOGGING_CATEGORY(lcMessage, "tavrin.message", QtWarningMsg)
-
-static std::function<void(const QString &)> &messageHandler()
-{
-    static std::function<void(const QString &)> handler;
-    return handler;
-}
-
-static QPointer<QWidget> &messageOwner()
-{
-    static QPointer<QWidget> owner;
-    return owner;
-}
-
-void SetMessageHandler(std::function<void(const QString &)> handler)
-{
-    messageHandler() = std::move(handler);
-}
-
-void SetMessageOwner(QWidget *owner)
-{
-    messageOwner() = owner;
-}
 
 // A title bar needs room for the caption besides its icon and buttons, or a
 // window manager shortens "Tavrin" to "...".
@@ -47,16 +24,10 @@ static void makeRoomForTitle(QMessageBox &box)
                   grid->columnCount());
 }
 
-void ShowMessage(const QString &text)
+void MessageBoxes::show(const QString &text) const
 {
     qCInfo(lcMessage).noquote() << text;
-    if (messageHandler()) {
-        messageHandler()(text);
-        return;
-    }
-    // Owned by the editor window while it is shown, so that focus returns to
-    // it; a box without an owner would also be centred on the screen.
-    QWidget *owner = messageOwner();
+    QWidget *owner = m_owner;
     QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kAppTitle), text, QMessageBox::Ok,
                     owner && owner->isVisible() ? owner : nullptr);
     box.button(QMessageBox::Ok)->setIcon(QIcon()); // some styles decorate OK
