@@ -48,8 +48,12 @@ int runTavrin(int argc, char **argv, const StartupOptions &options)
         return 2;
     }
 #endif
-    // Application attributes that Qt reads before the application is made
-    // belong here.
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 scales to the screen's dots per inch by itself, by the exact factor.
+    // Qt 5 must be told, or at 150 % the dialog stays small with its texts cut.
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+#endif
 
     QApplication app(argc, argv);
     app.setApplicationName(QString::fromLatin1(kAppTitle));

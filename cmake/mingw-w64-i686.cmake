@@ -1,13 +1,5 @@
-# Cross-compiling for 32-bit Windows with Debian's mingw-w64 (posix threads);
-# the programs run under Wine. 32-bit is the default target because an
-# in-process control is loaded only by a program of its own bitness.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiling for 32-bit Windows. 32-bit is the product's bitness because
+# an in-process control is loaded only by a program of its own bitness.
+set(TAVRIN_MINGW_ARCH i686)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

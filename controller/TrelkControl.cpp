@@ -79,48 +79,28 @@ private:
     BSTR m_b;
 };
 
-VARIANTARG argument(VARTYPE type)
+// An argument of the type, its value set by `set`.
+template <typename Set>
+VARIANTARG argument(VARTYPE type, Set set)
 {
     VARIANTARG v;
     VariantInit(&v);
     V_VT(&v) = type;
+    set(v);
     return v;
 }
 
 // Arguments point at texts and numbers the caller keeps alive and frees.
-VARIANTARG byValue(BSTR text)
-{
-    VARIANTARG v = argument(VT_BSTR);
-    V_BSTR(&v) = text;
-    return v;
-}
-
-VARIANTARG byValue(short number)
-{
-    VARIANTARG v = argument(VT_I2);
-    V_I2(&v) = number;
-    return v;
-}
-
-VARIANTARG byValue(long number)
-{
-    VARIANTARG v = argument(VT_I4);
-    V_I4(&v) = number;
-    return v;
-}
-
+VARIANTARG byValue(BSTR text) { return argument(VT_BSTR, [&](VARIANTARG &v) { V_BSTR(&v) = text; }); }
+VARIANTARG byValue(short number) { return argument(VT_I2, [&](VARIANTARG &v) { V_I2(&v) = number; }); }
+VARIANTARG byValue(long number) { return argument(VT_I4, [&](VARIANTARG &v) { V_I4(&v) = number; }); }
 VARIANTARG byReference(BSTR *text)
 {
-    VARIANTARG v = argument(VT_BYREF | VT_BSTR);
-    V_BSTRREF(&v) = text;
-    return v;
+    return argument(VT_BYREF | VT_BSTR, [&](VARIANTARG &v) { V_BSTRREF(&v) = text; });
 }
-
 VARIANTARG byReference(short *number)
 {
-    VARIANTARG v = argument(VT_BYREF | VT_I2);
-    V_I2REF(&v) = number;
-    return v;
+    return argument(VT_BYREF | VT_I2, [&](VARIANTARG &v) { V_I2REF(&v) = number; });
 }
 
 // Any number a control may answer with (BOOL, I2, I4, also by reference).
@@ -145,8 +125,30 @@ bool fitsJobNumber(long number)
     return number >= SHRT_MIN && number <= SHRT_MAX;
 }
 
+// The reference counting of a COM object made here, for all its interfaces;
+// it deletes itself with the last reference.
+template <typename... Interfaces>
+class CountedObject : public Interfaces...
+{
+public:
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&m_refs)); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const LONG refs = InterlockedDecrement(&m_refs);
+        if (refs == 0)
+            delete this;
+        return ULONG(refs);
+    }
+
+protected:
+    virtual ~CountedObject() = default;
+
+private:
+    LONG m_refs = 1;
+};
+
 // Receives the control's events; only the job-finished one is passed on.
-class EventSink final : public IDispatch
+class EventSink final : public CountedObject<IDispatch>
 {
 public:
     EventSink(const IID &events, DISPID jobFinished, TrelkControl::JobFinishedHandler handler)
@@ -165,14 +167,6 @@ public:
         }
         *object = nullptr;
         return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&m_refs)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG refs = InterlockedDecrement(&m_refs);
-        if (refs == 0)
-            delete this;
-        return ULONG(refs);
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *count) override
     {
@@ -207,14 +201,13 @@ public:
     }
 
 private:
-    LONG m_refs = 1;
     IID m_events;
     DISPID m_jobFinished;
     TrelkControl::JobFinishedHandler m_handler;
 };
 
 // The container side a control talks to while it is hosted.
-class HostSite final : public IOleClientSite, public IOleInPlaceSite
+class HostSite final : public CountedObject<IOleClientSite, IOleInPlaceSite>
 {
 public:
     explicit HostSite(HWND window) : m_window(window) {}
@@ -233,14 +226,6 @@ public:
         }
         AddRef();
         return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&m_refs)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG refs = InterlockedDecrement(&m_refs);
-        if (refs == 0)
-            delete this;
-        return ULONG(refs);
     }
 
     // IOleClientSite
@@ -294,7 +279,6 @@ public:
     HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT) override { return S_OK; }
 
 private:
-    LONG m_refs = 1;
     HWND m_window;
 };
 

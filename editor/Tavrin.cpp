@@ -284,8 +284,12 @@ void Tavrin::buildControls()
 
 void Tavrin::ShowCentred()
 {
+    // The whole window is centred, frame included, once the system has made
+    // it and knows its frame (Qt 5 places a window by its frame).
+    create();
     const QRect screenArea = screen()->availableGeometry();
-    move(screenArea.center() - QPoint(width() / 2, height() / 2));
+    const QSize whole = frameGeometry().size();
+    move(screenArea.center() - QPoint(whole.width() / 2, whole.height() / 2));
     T_Check_Enable->setFocus(Qt::OtherFocusReason);
     show();
     activateWindow();

@@ -361,7 +361,7 @@ void TestSettings::loadSurvivesBadBytes_data()
     // junk starts with a comment or is a section header.
     QByteArray junk(10 * 1024 * 1024, '\0');
     for (int i = 0; i < junk.size(); ++i)
-        junk[i] = char((i * 7919 + i / 97) % 256);
+        junk[i] = char((qint64(i) * 7919 + i / 97) % 256);
     QTest::newRow("10 MB junk") << junk << Settings::initial();
     const QByteArray nines(1024 * 1024, '9');
     QTest::newRow("1 MB line") << "[TRACE]\r\nMOVEMENTS = " + nines

@@ -1,0 +1,13 @@
+# Cross-compiling for Windows with Debian's mingw-w64 (posix threads), for
+# the architecture in TAVRIN_MINGW_ARCH (i686 or x86_64); the programs run
+# under Wine. Included by the two toolchain files beside it.
+set(CMAKE_SYSTEM_NAME Windows)
+set(triple ${TAVRIN_MINGW_ARCH}-w64-mingw32)
+set(CMAKE_C_COMPILER ${triple}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${triple}-g++-posix)
+set(CMAKE_RC_COMPILER ${triple}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${triple})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
