@@ -7,13 +7,7 @@ mkdir -p "$(dirname "$ini")"
 pid=
 unset QT_QPA_PLATFORM TAVRIN_CONTROLLER TAVRIN_FAULT
 
-stop_program() {
-    if [ -n "$pid" ]; then
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-        pid=
-    fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../shell/program.sh"
 trap 'stop_program; rm -rf "$work"' EXIT
 
 fail() {
@@ -54,14 +48,7 @@ wait_line() {
 # Presses Escape and checks that the program ends at once, with status 0.
 end_with_escape() {
     xdotool key Escape
-    for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$pid" 2>/dev/null && fail "Escape did not end the program"
-    local status=0
-    wait "$pid" || status=$?
-    pid=
+    wait_end 5 || fail "Escape did not end the program"
     [ "$status" -eq 0 ] || fail "the program ended with status $status"
 }
 

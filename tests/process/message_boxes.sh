@@ -23,17 +23,7 @@ close_box() {
     [ -n "$box" ] || fail "no message box \"$1\" within $2 s"
     closed[$1]=$want
     xdotool windowfocus --sync "$box" key Return
-    for _ in $(seq 50); do
-        xdotool search --onlyvisible --name '^Tavrin$' 2>/dev/null | grep -qx "$box" || return 0
-        sleep 0.1
-    done
-    fail "OK did not close the box \"$1\""
-}
-
-still_open() {
-    sleep 1
-    kill -0 "$pid" 2>/dev/null || fail "the program ended after $1"
-    xdotool search --onlyvisible --name '^Edit: Backward\.ini$' > /dev/null || fail "the window went after $1"
+    wait_box_closed "$box" || fail "OK did not close the box \"$1\""
 }
 
 printf '[trace]\r\nenable = true\r\n' > "$ini"

@@ -44,16 +44,7 @@ close_box() {
     text=$(box_text "$box")
     grep -qF -- "$1" <<< "$text" || fail "the box is not \"$1\": $text"
     press "$box" Return
-    for _ in $(seq 50); do
-        xdotool search --onlyvisible --name '^Tavrin$' 2>/dev/null | grep -qx "$box" || return 0
-        sleep 0.1
-    done
-    fail "OK did not close \"$1\""
-}
-still_open() {
-    sleep 1
-    kill -0 "$pid" 2>/dev/null || fail "$1: the program ended"
-    xdotool search --onlyvisible --name '^Edit: Backward\.ini$' > /dev/null || fail "$1: the window went"
+    wait_box_closed "$box" || fail "OK did not close \"$1\""
 }
 end_program() {
     press "$window" Escape

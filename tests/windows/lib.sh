@@ -14,13 +14,7 @@ drive_c="$WINEPREFIX/drive_c"
 ini="$drive_c/QEL/Roboter/Init/Backward.ini"
 pid=
 
-stop_program() {
-    if [ -n "$pid" ]; then
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-        pid=
-    fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../shell/program.sh"
 end_wine() {
     stop_program
     "$wineserver" -k 2>/dev/null || true
@@ -95,18 +89,4 @@ box_text() {
     press "$1" ctrl+c
     sleep 0.5
     xclip -o -selection clipboard 2>/dev/null | tr -d '\r'
-}
-
-# wait_end SECONDS: waits for the program to end and sets $status to its
-# exit status; false when it is still running. (Not in a subshell: only this
-# shell can wait for its child.)
-wait_end() {
-    for _ in $(seq $(( $1 * 10 ))); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$pid" 2>/dev/null && return 1
-    status=0
-    wait "$pid" || status=$?
-    pid=
 }
