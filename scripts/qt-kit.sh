@@ -58,7 +58,8 @@ work=$(mktemp -d "$cache/work-$name.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 say "building Qt $source_version for $arch Windows (about 25 minutes on 2 cores)"
 
-if ! apt-cache showsrc qtbase-opensource-src 2>/dev/null | grep -q "^Version: $source_version$"; then
+sources=$(apt-cache showsrc qtbase-opensource-src 2>/dev/null || true)
+if ! grep -qx "Version: $source_version" <<< "$sources"; then
     # The same mirror and suites as the binary packages, for sources.
     say "adding deb-src entries to apt's sources"
     if [ -f /etc/apt/sources.list.d/debian.sources ]; then
@@ -67,7 +68,7 @@ if ! apt-cache showsrc qtbase-opensource-src 2>/dev/null | grep -q "^Version: $s
     else
         sed -n 's/^deb /deb-src /p' /etc/apt/sources.list > /etc/apt/sources.list.d/tavrin-deb-src.list
     fi
-    apt-get update -q >&2
+    bash scripts/apt-update.sh >&2
 fi
 (cd "$work" && apt-get source -q "qtbase-opensource-src=$source_version") > "$work/source.log" 2>&1 \
     || { tail -n 20 "$work/source.log" >&2; exit 1; }

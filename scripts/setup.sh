@@ -31,5 +31,5 @@ export DEBIAN_FRONTEND=noninteractive
 if [[ " ${missing[*]} " == *" wine32 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
 fi
-apt-get update -q
+bash "$(dirname "$0")/apt-update.sh"
 apt-get install -y -q --no-install-recommends "${missing[@]}"
