@@ -22,23 +22,26 @@ bool loadSettingsFile(const QString &path, Settings &settings);
 
 // The same on an open device: empties the comment block, then reads line by
 // line until the end, the first line that fails or a failing read. A line
-// that a failing read cut off is not used.
+// that a failing read cut off is not used. Text after a UTF-16 byte-order
+// mark is read as the same text in Windows-1252; invalid UTF-16 fails.
 bool loadSettings(QIODevice &device, Settings &settings);
 
 // The same on bytes in memory.
 bool parseSettings(const QByteArray &text, Settings &settings);
 
 // Replaces the existing file with the written layout, atomically, so that it
-// is always either the old or the new file. Where no file can be made beside
-// it, and on Windows for a file that another program holds open against
+// is always either the old or the new file, and returns only once the new
+// file and its name are on the disk. Where no file can be made beside it,
+// and on Windows for a file that another program holds open against
 // replacing (retried for a moment first), it writes in place instead, with
-// overwriteFileInPlace(). Never creates the file. On failure `reason` is
-// never empty.
+// overwriteFileInPlace(). Never creates the file. On failure the old file
+// stays as it was and `reason` is never empty.
 bool writeSettingsFile(const QString &path, const Settings &settings, QString *reason = nullptr);
 
-// Writes `text` over the bytes of the existing file and cuts the file to the
-// text's length. A failing step (a full disk, a size limit, a device error)
-// puts the old bytes and length back, so the file stays whole; only a crash
-// between the one write and the cut can leave a mix. Never creates the file.
-// On failure `reason` is never empty.
+// Writes `text` over the bytes of the existing file, cuts the file to the
+// text's length and syncs both to the disk. A failing step (a full disk, a
+// size limit, a device error, a failed sync) puts the old bytes and length
+// back, so the file stays whole; only a crash or power loss between the one
+// write and the cut can leave a mix. Never creates the file. On failure
+// `reason` is never empty.
 bool overwriteFileInPlace(const QString &path, const QByteArray &text, QString *reason = nullptr);

@@ -12,8 +12,13 @@
 #include <memory>
 #include <optional>
 
+#include <QScopeGuard>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
+#endif
+#ifdef __linux__
+#include <sys/mount.h>
 #endif
 
 
@@ -42,6 +47,17 @@ QByteArray readBytes(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// `text` as Notepad saves it as "Unicode": UTF-16 after a byte-order mark.
+QByteArray utf16(const QString &text, bool bigEndian)
+{
+    QByteArray bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const QChar c : text) {
+        const char high = char(c.unicode() >> 8), low = char(c.unicode() & 0xFF);
+        bytes.append(bigEndian ? high : low).append(bigEndian ? low : high);
+    }
+    return bytes;
 }
 
 // Serves `bytes` a few at a time, so that lines straddle reads, and fails
@@ -107,7 +123,10 @@ private slots:
     void writeLoadWriteIsIdentical();
     void writeNeverCreatesFile();
     void writeOverwritesReadOnlyFile();
+    void failedWriteLeavesOldFileWhole_data();
     void failedWriteLeavesOldFileWhole();
+    void saveOnFullDisk_data();
+    void saveOnFullDisk();
     void failedWriteGivesReason_data();
     void failedWriteGivesReason();
     void inPlaceWrite_data();
@@ -256,6 +275,17 @@ void TestSettings::load_data()
     QTest::newRow("byte-order mark hides first header")
         << QByteArray("\xef\xbb\xbf[TRACE]\r\nENABLE = TRUE\r\n[SCAN]\r\nENABLE = TRUE\r\n") << true
         << initialWith({{FieldId::S_Check_Enable, "TRUE"}});
+    // Read as the same text in the controller's code page, comments kept.
+    const QString unicode = QStringLiteral("; Zelle 4 \u2013 \u00d6l\r\n[TRACE]\r\nENABLE = TRUE\r\nMOVEMENTS = 45\r\n");
+    const Settings fromUnicode = initialWith({{FieldId::T_Check_Enable, "TRUE"}, {FieldId::T_Text_Movements, "45"}},
+                                             "; ZELLE 4 \x96 \xD6L\r\n");
+    QTest::newRow("UTF-16 LE") << utf16(unicode, false) << true << fromUnicode;
+    QTest::newRow("UTF-16 BE") << utf16(unicode, true) << true << fromUnicode;
+    QTest::newRow("UTF-16 with a lone surrogate fails")
+        << utf16(QStringLiteral("[TRACE]\r\nENABLE = TRUE\r\n") + QChar(0xD800) + QStringLiteral("x"), false)
+        << false << initial;
+    QTest::newRow("UTF-16 of odd length fails") << utf16(QStringLiteral("[SCAN]\r\nENABLE = TRUE"), false) + 'x'
+                                                << false << initial;
 }
 
 void TestSettings::load()
@@ -448,26 +478,90 @@ void TestSettings::writeOverwritesReadOnlyFile()
     QVERIFY(QFile::permissions(path()) & QFileDevice::WriteOwner);
 }
 
+// A settings file is about 300 bytes: a failing write of that size stays in
+// Qt's write buffer until the file is flushed, a large one does not.
+void TestSettings::failedWriteLeavesOldFileWhole_data()
+{
+    QTest::addColumn<QByteArray>("comments");
+    QTest::addColumn<qint64>("limit");
+    const qint64 oldSize = kInitialFile.size();
+    const QByteArray realSize = "; cell 4\r\n", large(24 * 1024, ';');
+    for (const auto &[name, comments] : {std::pair{"real size", realSize}, std::pair{"24 KB", large}}) {
+        QTest::addRow("%s, no room", name) << comments << qint64(0);
+        QTest::addRow("%s, limit below the old size", name) << comments << oldSize / 3;
+        QTest::addRow("%s, limit at the old size", name) << comments << oldSize;
+        QTest::addRow("%s, limit above the old size", name) << comments << oldSize + 4;
+    }
+}
+
 void TestSettings::failedWriteLeavesOldFileWhole()
 {
-    const QByteArray old = "[TRACE]\r\nENABLE = TRUE\r\n";
-    QVERIFY(writeBytes(path(), old));
-    Settings big = Settings::initial();
-    big.leadingComments = QByteArray(256 * 1024, ';');
+    QFETCH(QByteArray, comments);
+    QFETCH(qint64, limit);
+    QVERIFY(writeBytes(path(), kInitialFile));
+    const Settings settings = initialWith({{FieldId::T_Text_Movements, "12"}}, comments);
+    QVERIFY(renderSettings(settings).size() > limit);
 
     QString reason;
     bool written = false;
     {
-        const FileSizeLimit fullDisk(64 * 1024); // the write stops part-way
+        const FileSizeLimit fullDisk(limit);
         if (!fullDisk.isSet())
             QSKIP("no file size limit on this platform");
-        written = writeSettingsFile(path(), big, &reason);
+        written = writeSettingsFile(path(), settings, &reason);
     }
 
     QVERIFY(!written);
     QVERIFY(!reason.isEmpty());
-    QCOMPARE(readBytes(path()), old);
+    QCOMPARE(readBytes(path()), kInitialFile);
     QCOMPARE(filesInFolder(), 1);
+}
+
+// A real full file system, not a stand-in: a small one mounted for the test
+// and filled up. Only a file that needs more room than the old one had can
+// fail in place; every file written beside the old one needs new room.
+void TestSettings::saveOnFullDisk_data()
+{
+    QTest::addColumn<bool>("inPlace");
+    QTest::addColumn<QByteArray>("comments");
+    QTest::addColumn<bool>("fits");
+    const QByteArray realSize = "; cell 4\r\n", large(24 * 1024, ';');
+    QTest::newRow("replace, real size") << false << realSize << false;
+    QTest::newRow("replace, 24 KB") << false << large << false;
+    QTest::newRow("in place, real size") << true << realSize << true;
+    QTest::newRow("in place, 24 KB") << true << large << false;
+}
+
+void TestSettings::saveOnFullDisk()
+{
+#ifdef __linux__
+    QFETCH(bool, inPlace);
+    QFETCH(QByteArray, comments);
+    QFETCH(bool, fits);
+    const QByteArray mountPoint = QFile::encodeName(folder());
+    if (::mount("tavrin-test", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("cannot mount a small file system here (needs root)");
+    const auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
+    QVERIFY(writeBytes(path(), kInitialFile));
+    {
+        QFile filler(path(QStringLiteral("filler")));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size()) {
+        }
+    }
+
+    const Settings settings = initialWith({{FieldId::T_Text_Movements, "12"}}, comments);
+    QString reason;
+    const bool written = inPlace ? overwriteFileInPlace(path(), renderSettings(settings), &reason)
+                                 : writeSettingsFile(path(), settings, &reason);
+    QCOMPARE(written, fits);
+    QCOMPARE(reason.isEmpty(), fits);
+    QCOMPARE(readBytes(path()), fits ? renderSettings(settings) : kInitialFile);
+    QCOMPARE(filesInFolder(), 2);
+#else
+    QSKIP("mounting a small file system is Linux's");
+#endif
 }
 
 void TestSettings::failedWriteGivesReason_data()
