@@ -2,6 +2,7 @@
 # Installs the Debian packages that building, running and testing need,
 # only those that are missing. Arguments name further packages.
 set -euo pipefail
+here=$(dirname "$0")
 
 packages=(
     cmake g++ make            # build
@@ -11,25 +12,85 @@ packages=(
     fonts-liberation          # faces metric-compatible with the designed ones
     "$@"
 )
+# Packages that serve only 32-bit programs: Debian's i386 ones, useless where
+# the kernel runs no 32-bit code, and never a reason for set-up to fail.
+only_32bit=(wine32)
 
-missing=()
+# True when the kernel runs a 32-bit i386 program: a static one that only
+# calls exit(42). TAVRIN_KERNEL_RUNS_32BIT=yes|no answers instead (for tests).
+kernel_runs_32bit() {
+    case ${TAVRIN_KERNEL_RUNS_32BIT:-} in
+        yes) return 0 ;;
+        no) return 1 ;;
+    esac
+    local probe status=0
+    probe=$(mktemp) || return 1
+    base64 -d > "$probe" <<< 'f0VMRgEBAQAAAAAAAAAAAAIAAwABAAAAVIAECDQAAAAAAAAAAAAAADQAIAABAAAAAAAAAAEAAAAAAAAAAIAECACABAhgAAAAYAAAAAUAAAAAEAAAuAEAAAC7KgAAAM2A'
+    chmod +x "$probe"
+    "$probe" 2>/dev/null || status=$?
+    rm -f "$probe"
+    [ "$status" -eq 42 ]
+}
+
+native=() wanted_32bit=()
 for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
-        missing+=("$p")
+    if dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+        continue
+    elif [[ " ${only_32bit[*]} " == *" $p "* ]]; then
+        wanted_32bit+=("$p")
+    else
+        native+=("$p")
     fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#wanted_32bit[@]} -gt 0 ] && ! kernel_runs_32bit; then
+    echo "setup: skipping ${wanted_32bit[*]}: this kernel runs no 32-bit programs"
+    wanted_32bit=()
+fi
+[ ${#native[@]} -eq 0 ] && [ ${#wanted_32bit[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then
-    echo "setup: missing Debian packages: ${missing[*]}" >&2
-    echo "setup: install them as root: apt-get install ${missing[*]}" >&2
-    exit 1
+    if [ ${#wanted_32bit[@]} -gt 0 ]; then
+        echo "setup: for 32-bit programs, as root: dpkg --add-architecture i386;" \
+             "apt-get update; apt-get install ${wanted_32bit[*]}" >&2
+    fi
+    if [ ${#native[@]} -gt 0 ]; then
+        echo "setup: missing Debian packages: ${native[*]}" >&2
+        echo "setup: install them as root: apt-get install ${native[*]}" >&2
+        exit 1
+    fi
+    exit 0
 fi
-echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-# 32-bit Windows programs under Wine need Debian's i386 packages.
-if [[ " ${missing[*]} " == *" wine32 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
+
+# The native packages first and on their own: no i386 list, stale or not,
+# stands in their way.
+refreshed=
+if [ ${#native[@]} -gt 0 ]; then
+    echo "setup: installing ${native[*]}"
+    bash "$here/apt-update.sh"
+    refreshed=1
+    apt-get install -y -q --no-install-recommends "${native[@]}"
 fi
-bash "$(dirname "$0")/apt-update.sh"
-apt-get install -y -q --no-install-recommends "${missing[@]}"
+[ ${#wanted_32bit[@]} -eq 0 ] && exit 0
+
+echo "setup: installing ${wanted_32bit[*]}"
+added=
+if ! grep -qx i386 <<< "$(dpkg --print-foreign-architectures)"; then
+    dpkg --add-architecture i386 || {
+        echo "setup: could not install ${wanted_32bit[*]}: dpkg could not add the i386 architecture; going on without it" >&2
+        exit 0
+    }
+    added=1 refreshed=
+fi
+[ -n "$refreshed" ] || bash "$here/apt-update.sh"
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+if ! apt-get install -y -q --no-install-recommends "${wanted_32bit[@]}" 2>&1 | tee "$log"; then
+    why=$(grep -m 1 -e ' Depends: ' -e '^E: ' "$log" || tail -n 1 "$log")
+    why=${why#"${why%%[! ]*}"}
+    echo "setup: could not install ${wanted_32bit[*]} (${why:-apt-get failed}); going on without it" >&2
+    # Or every later refresh fetches i386 lists that nothing uses.
+    if [ -n "$added" ]; then
+        dpkg --remove-architecture i386 2>/dev/null || true
+    fi
+fi
