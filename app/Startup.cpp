@@ -10,6 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#if defined(Q_OS_LINUX) && QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+#include <xcb/xcb.h>
+#endif
+
 namespace {
 
 // The controller's settings file. Only the program names it; tests give the
@@ -37,6 +41,29 @@ void endProgram()
     std::_Exit(0);
 }
 
+#if defined(Q_OS_LINUX) && QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+// Whether the X desktop asks for a dots-per-inch value (Xft.dpi). Without
+// one, Qt 5 scales by the screen's physical dots per inch, Qt 6 by 96.
+bool desktopSetsDpi()
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    bool set = false;
+    if (!xcb_connection_has_error(connection)) {
+        const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+        const xcb_get_property_cookie_t cookie = xcb_get_property(
+            connection, 0, screen->root, XCB_ATOM_RESOURCE_MANAGER, XCB_ATOM_STRING, 0, 1 << 16);
+        if (xcb_get_property_reply_t *reply = xcb_get_property_reply(connection, cookie, nullptr)) {
+            const QByteArray resources(static_cast<const char *>(xcb_get_property_value(reply)),
+                                       xcb_get_property_value_length(reply));
+            set = resources.startsWith("Xft.dpi:") || resources.contains("\nXft.dpi:");
+            std::free(reply);
+        }
+    }
+    xcb_disconnect(connection);
+    return set;
+}
+#endif
+
 } // namespace
 
 int runTavrin(int argc, char **argv, const StartupOptions &options)
@@ -53,6 +80,13 @@ int runTavrin(int argc, char **argv, const StartupOptions &options)
     // Qt 5 must be told, or at 150 % the dialog stays small with its texts cut.
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+#if defined(Q_OS_LINUX)
+    // One scale for both builds: the desktop's dots per inch, else 96.
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (qEnvironmentVariableIsEmpty("QT_FONT_DPI") && (platform.isEmpty() || platform == "xcb") &&
+        !desktopSetsDpi())
+        qputenv("QT_FONT_DPI", "96");
+#endif
 #endif
 
     QApplication app(argc, argv);

@@ -398,17 +398,21 @@ bool writeSettingsFile(const QString &path, const Settings &settings, QString *r
     // its place only once it is whole on the disk.
     QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
     // No file can be made beside it (a folder the user may not create files
-    // in): write in place. Asking its name names a nameless file.
-    const QString written = file.open() ? file.fileName() : QString();
-    if (written.isEmpty())
+    // in): write in place.
+    if (!file.open())
         return overwriteFileInPlace(path, text, reason);
     // The old file's mode, as far as this user may set it.
     file.setPermissions(QFile::permissions(path));
     if (file.write(text) != text.size() || !syncToDisk(file))
         return fail(stepFailure(file, "Cannot write the file"));
+    // Asking its name names a nameless file: only a whole one, so that a
+    // crash before this point leaves nothing behind.
+    const QString written = file.fileName();
     file.close();
     if (file.error() != QFileDevice::NoError)
         return fail(stepFailure(file, "Cannot write the file"));
+    if (written.isEmpty())
+        return overwriteFileInPlace(path, text, reason);
 
     for (int attempt = 1; !renameOver(written, path); ++attempt) {
         // Still held: where the holder lets others write, write in place.

@@ -8,6 +8,10 @@ source "$(dirname "$0")/lib.sh"
 printf '; site note\r\n[trace]\r\nenable = true\r\nmovements = 12\r\n' > "$ini"
 start_program "$1"
 wait_window
+# Without a desktop dots-per-inch value, both Qt builds draw at 96 dpi,
+# whatever the screen's physical size says.
+geometry=$(xdotool getwindowgeometry "$window" | sed -n 's/^ *Geometry: //p')
+[ "$geometry" = 393x340 ] || fail "the window is $geometry, not 393x340"
 xdotool key Return
 wait_line 'SetVar \$LOAD_TAVRIN=TRUE -> finished' 10 || fail "no reload request reached the controller"
 grep -qx 'controller: SetVar \$LOAD_TAVRIN=TRUE -> finished (job 1)' "$work/stderr" ||
