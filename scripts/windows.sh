@@ -3,10 +3,10 @@
 # source (the first run builds each kit: about 25 minutes on 2 cores; later
 # runs take them from the cache), packs dist/tavrin-<version>-win32.zip
 # (32-bit, the product) and -win64.zip, checks without running them that each
-# zip holds what it needs and loads on Windows 7 SP1, and runs the tests, the
-# zip and the program against a registered stand-in control under Wine on a
-# virtual display, in prefixes reporting Windows 7 and Windows 10, for every
-# bitness this machine can run.
+# zip holds what it needs, loads on Windows 7 SP1 and carries its manifest,
+# and runs the tests, the zip and the program against a registered stand-in
+# control under Wine on a virtual display, in prefixes reporting Windows 7
+# and Windows 10, for every bitness this machine can run.
 #   bash scripts/windows.sh [i686|x86_64]...     (default: both)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,7 +16,7 @@ step() { echo "windows: $*"; }
 
 step "installing what the builds and Wine need"
 bash scripts/setup.sh g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev \
-    wine wine32 wine64 xclip python3
+    wine wine32 wine64 xclip python3 python3-pefile
 
 for arch in "${archs[@]}"; do
     case $arch in
@@ -36,6 +36,7 @@ for arch in "${archs[@]}"; do
     step "$arch: what $zip holds, and the oldest Windows it loads on"
     bash tests/windows/zip_contents.sh "$zip"
     python3 tests/windows/zip_imports.py "$zip" "$arch"
+    /usr/bin/python3 tests/windows/zip_manifest.py "$zip"
 
     if ! "$loader" --version > /dev/null 2>&1; then
         step "$arch: this machine cannot run $arch programs under Wine (its kernel runs no 32-bit"

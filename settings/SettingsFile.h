@@ -34,8 +34,10 @@ bool parseSettings(const QByteArray &text, Settings &settings);
 // file and its name are on the disk. Where no file can be made beside it,
 // and on Windows for a file that another program holds open against
 // replacing (retried for a moment first), it writes in place instead, with
-// overwriteFileInPlace(). Never creates the file. On failure the old file
-// stays as it was and `reason` is never empty.
+// overwriteFileInPlace(). Never creates the file. On failure `reason` is
+// never empty and the old file stays as it was, except where only the sync
+// of the folder after the rename fails: then the new file stands, maybe not
+// yet on the disk.
 bool writeSettingsFile(const QString &path, const Settings &settings, QString *reason = nullptr);
 
 // Writes `text` over the bytes of the existing file, cuts the file to the

@@ -33,6 +33,7 @@ says licences/mingw-w64-runtime-copyright.txt "winpthreads"
 says README.txt 'C:\QEL\Roboter\Init\Backward.ini'
 says README.txt "Windows 7 SP1"
 says README.txt "Windows XP"
+says README.txt "signed-in user"
 says README.txt "${source_version#qtbase-opensource-src }"
 grep -q $'\r$' "$dir/README.txt" || fail "README.txt does not have Windows line ends"
 [ "$failed" -eq 0 ] || exit 1
