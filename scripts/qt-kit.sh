@@ -16,7 +16,7 @@ case $arch in
     i686|x86_64) ;;
     *) echo "qt-kit: architecture must be i686 or x86_64, not $arch" >&2; exit 2 ;;
 esac
-say() { echo "qt-kit: $arch: $*" >&2; }
+say() { echo "qt-kit: $*" >&2; }
 
 bash scripts/setup.sh dpkg-dev xz-utils util-linux "g++-mingw-w64-${arch//_/-}-posix" >&2
 
@@ -58,10 +58,6 @@ work=$(mktemp -d "$cache/work-$name.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 say "building Qt $source_version for $arch Windows (about 25 minutes on 2 cores)"
 
-# One run at a time changes apt's sources and lists: the kits of both
-# bitnesses may be built at once.
-exec 8> "$cache/apt-source.lock"
-flock 8
 sources=$(apt-cache showsrc qtbase-opensource-src 2>/dev/null || true)
 if ! grep -qx "Version: $source_version" <<< "$sources"; then
     # The same mirror and suites as the binary packages, for sources.
@@ -76,7 +72,6 @@ if ! grep -qx "Version: $source_version" <<< "$sources"; then
 fi
 (cd "$work" && apt-get source -q "qtbase-opensource-src=$source_version") > "$work/source.log" 2>&1 \
     || { tail -n 20 "$work/source.log" >&2; exit 1; }
-flock -u 8
 src=$(find "$work" -maxdepth 1 -type d -name 'qtbase-opensource-src-*' | head -n1)
 
 # Qt 5's configure takes the compilers by their plain names: the posix ones.
@@ -89,15 +84,14 @@ export PATH=$tools:$PATH
 
 say "configuring"
 mkdir -p "$work/build"
-# MAKEFLAGS: configure builds its qmake with a plain make.
-(cd "$work/build" && MAKEFLAGS=-j2 "$src/configure" -xplatform win32-g++ -device-option "CROSS_COMPILE=$arch-w64-mingw32-" \
+(cd "$work/build" && "$src/configure" -xplatform win32-g++ -device-option "CROSS_COMPILE=$arch-w64-mingw32-" \
     -prefix "$kit" "${options[@]}") > "$work/configure.log" 2>&1 \
     || { tail -n 40 "$work/configure.log" >&2; exit 1; }
 
 say "compiling (progress every 100 files; full log in $work/build.log)"
 set +e
 make -C "$work/build" -j2 2>&1 | tee "$work/build.log" \
-    | awk -v arch="$arch" '/-c .*\.(cpp|c|cc)( |$)/ { if (++n % 100 == 0) { printf "qt-kit: %s: %d files compiled\n", arch, n > "/dev/stderr"; fflush("/dev/stderr") } }
+    | awk '/-c .*\.(cpp|c|cc)( |$)/ { if (++n % 100 == 0) { printf "qt-kit: %d files compiled\n", n > "/dev/stderr"; fflush("/dev/stderr") } }
            /error:|Error [0-9]/ { print > "/dev/stderr" }'
 status=${PIPESTATUS[0]}
 set -e
@@ -118,5 +112,5 @@ echo "qtbase-opensource-src $source_version" > "$licences/Qt-source-version.txt"
 touch "$work/root$kit/.complete"
 rm -rf "$kit"
 mv -T "$work/root$kit" "$kit"
-say "done: $name, $(du -sh "$kit" | cut -f1)"
+say "done: $(du -sh "$kit" | cut -f1)"
 echo "$kit"
