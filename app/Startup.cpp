@@ -98,10 +98,7 @@ int runTavrin(int argc, char **argv, const StartupOptions &options)
 
     MessageBoxes boxes;
     const ShowMessage showMessage = options.showMessage ? options.showMessage : boxes.showMessage();
-    TrelkForm::ComponentFactory createTrelk1 = options.createTrelk1;
-    if (!createTrelk1)
-        createTrelk1 = [choice = qEnvironmentVariable("TAVRIN_CONTROLLER")] { return CreateTrelk1(choice); };
-    TrelkForm host(createTrelk1, showMessage);
+    TrelkForm host(options.createTrelk1 ? options.createTrelk1 : TrelkForm::ComponentFactory(CreateTrelk1), showMessage);
     const QString settingsFilePath =
         options.settingsFilePath.isEmpty() ? installedSettingsFilePath() : options.settingsFilePath;
     Tavrin window({settingsFilePath, showMessage, endProgram, host});

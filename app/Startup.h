@@ -9,7 +9,7 @@ class Tavrin;
 // What a test program changes about the program; empty members keep the
 // program's own choice.
 struct StartupOptions {
-    // The controller component; by default the one TAVRIN_CONTROLLER names.
+    // The controller component; by default the program's own (CreateTrelk1).
     TrelkForm::ComponentFactory createTrelk1;
     // Where messages go; by default message boxes owned by the window.
     ShowMessage showMessage;

@@ -6,8 +6,12 @@
 
 #include <memory>
 
-// The component that a choice (the program's TAVRIN_CONTROLLER) names: on
-// Windows "component" (the default) for the registered control; "accept" (the
-// default elsewhere), "refuse" or "silent" for the simulated controller. Any
-// other value throws TrelkError naming the accepted ones.
-std::unique_ptr<TrelkComponent> CreateTrelk1(const QString &choice);
+// The program's component. On Windows always the registered control: a
+// simulated one there, chosen by a variable left set after a test, would let
+// every Apply succeed with nothing reaching the controller. Elsewhere, where
+// no control exists, the simulated controller that TAVRIN_CONTROLLER names.
+std::unique_ptr<TrelkComponent> CreateTrelk1();
+
+// The simulated controller that a choice names: "accept" (also the empty
+// choice), "refuse" or "silent". Any other value throws TrelkError naming them.
+std::unique_ptr<TrelkComponent> CreateSimulatedTrelk1(const QString &choice);

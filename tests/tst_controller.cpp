@@ -41,7 +41,7 @@ namespace {
 // recorded and its wait's cycles counted.
 struct SimulatorHost {
     explicit SimulatorHost(const QString &choice, bool realSleep = true)
-        : host([choice] { return CreateTrelk1(choice); }, [this](const QString &text) { messages << text; },
+        : host([choice] { return CreateSimulatedTrelk1(choice); }, [this](const QString &text) { messages << text; },
                [this, realSleep](int milliseconds) {
                    ++cycles;
                    if (realSleep)

@@ -2,7 +2,7 @@
 # The program from the zip, with TAVRIN_CONTROLLER unset, against the
 # stand-in control registered with regsvr32 in a fresh Wine prefix, driven by
 # keys as a technician drives it. The stand-in logs what it was sent.
-# Usage: xvfb-run -a bash control_test.sh ZIP BUILD_DIR
+# Usage: bash tests/shell/xvfb.sh bash tests/windows/control_test.sh ZIP BUILD_DIR
 set -euo pipefail
 zip=$(realpath "$1")
 bin=$(realpath "$2")/bin
@@ -20,12 +20,12 @@ written=$'\r\n\r\n[TRACE]\r\nENABLE = TRUE\r\nFINISHED_SUB = SKIP\r\nMOVEMENTS =
 written+=$'\r\n[OFC]\r\nSET_TO_FALSE = FALSE\r\nTRACE = AT_LEAVING\r\nRESTORE = AT_BWD\r\n\r\n[SCAN]\r\nENABLE = FALSE\r\n'
 written+=$'\r\n[GENERAL]\r\nBACKWARDSTART = FALSE\r\nIMPLICIT_BCO = FALSE\r\nQUIT_M_TRACE_SCAN = FALSE\r\n\r\n[ENDSECTION]\r\n'
 
-# open_window MODE: a fresh settings file and log, the program started with
-# the stand-in in MODE, its window given the keyboard; sets $window.
+# open_window MODE [VAR=VALUE...]: a fresh settings file and log, the program
+# started with the stand-in in MODE, its window given the keyboard; sets $window.
 open_window() {
     printf '%s' "$settings" > "$ini"
     : > "$log"
-    start_program TRELK_STANDIN_MODE="$1"
+    start_program TRELK_STANDIN_MODE="$1" "${@:2}"
     window=$(wait_title 'Edit: Backward\.ini' 60) || fail "$1: the window did not open"
 }
 # wait_log PATTERN SECONDS
@@ -71,6 +71,15 @@ echo "ok: accepted: start call to result query ${round_trip} ms"
 [ "$round_trip" -le 150 ] || fail "accept: the answer took more than one polling cycle (${round_trip} ms)"
 end_program accept
 echo "ok: Escape ended the program at once with no disconnect request"
+
+# A simulated controller cannot be chosen on Windows: the registered control
+# answers all the same.
+open_window accept TAVRIN_CONTROLLER=refuse
+press "$window" Return
+wait_log 'call GetSetVarResult(.*) -> true' 10 || fail "TAVRIN_CONTROLLER chose another controller: $(cat "$work/stderr")"
+! xdotool search --onlyvisible --name '^Tavrin$' > /dev/null 2>&1 || fail "TAVRIN_CONTROLLER: a message box appeared"
+end_program simulator
+echo "ok: TAVRIN_CONTROLLER=refuse left the registered control in use"
 
 # Refused: the control's error text on the second line; the window stays.
 open_window refuse
