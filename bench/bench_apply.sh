@@ -8,7 +8,7 @@ tavrin=${1:-build/tavrin}
 rounds=${ROUNDS:-20}
 
 if [ -z "${INSIDE_XVFB:-}" ]; then
-    INSIDE_XVFB=1 exec xvfb-run -a -s "-screen 0 800x600x24" bash "$0" "$@"
+    INSIDE_XVFB=1 exec bash tests/shell/xvfb.sh -screen 800x600x24 bash "$0" "$@"
 fi
 
 work=$(mktemp -d)

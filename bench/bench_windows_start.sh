@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-10}
 if [ -z "${INSIDE_XVFB:-}" ]; then
-    INSIDE_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+    INSIDE_XVFB=1 exec bash tests/shell/xvfb.sh bash "$0" "$@"
 fi
 if /usr/lib/wine/wine --version > /dev/null 2>&1; then
     zip=$(ls -t dist/tavrin-*-win32.zip | head -n 1) build=build-windows

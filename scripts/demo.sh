@@ -12,7 +12,7 @@ cp demo/Backward.ini "$drive/QEL/Roboter/Init/Backward.ini"
 
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     echo "demo: there is no display to open the window on (DISPLAY is not set)." >&2
-    echo "demo: run this on a desktop, or under a virtual one: xvfb-run -a bash scripts/demo.sh" >&2
+    echo "demo: run this on a desktop, or under a virtual one: bash tests/shell/xvfb.sh bash scripts/demo.sh" >&2
     exit 1
 fi
 echo "demo: settings file is $drive/QEL/Roboter/Init/Backward.ini"

@@ -9,7 +9,7 @@ packages=(
     qtbase5-dev               # Qt 5.15 Core, Widgets, Test: the Windows program's Qt
     libxcb1-dev               # the X desktop's dots per inch, read before Qt 5 starts
     qt6-base-dev              # Qt 6 Core, Widgets, Test: the same source builds with it
-    xvfb xauth xdotool        # the program under a virtual display
+    xvfb xdotool              # the program under a virtual display
     strace                    # the order of a save's system calls
     fonts-liberation          # faces metric-compatible with the designed ones
     "$@"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The built program on a temporary drive C:: Enter writes the settings file
 # and asks the simulated controller to reload it; Escape ends the program.
-# Usage: xvfb-run -a bash apply.sh TAVRIN
+# Usage: bash tests/shell/xvfb.sh bash tests/process/apply.sh TAVRIN
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The program opens on bad settings files without a crash, with the
 # "Cant open " message where loading fails, and ends on Escape.
-# Usage: xvfb-run -a bash bad_input.sh TAVRIN_FAULTS
+# Usage: bash tests/shell/xvfb.sh bash tests/process/bad_input.sh TAVRIN_FAULTS
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 binary=$1

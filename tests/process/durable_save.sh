@@ -5,7 +5,7 @@
 #     one, then the folder is synced, and only then is the reload requested.
 #  2. As root, on a small file system mounted as drive C: and filled up: Enter
 #     shows "Cant save", the file keeps every byte and no reload is requested.
-# Usage: xvfb-run -a bash durable_save.sh TAVRIN_FAULTS
+# Usage: bash tests/shell/xvfb.sh bash tests/process/durable_save.sh TAVRIN_FAULTS
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 binary=$1
@@ -18,11 +18,23 @@ wait_traced_window() {
     window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Edit: Backward\.ini$' | head -n 1) ||
         fail "no window"
     xdotool windowfocus --sync "$window"
-    sleep 0.2
 }
 
-# line PATTERN: the number of the first line of the trace that matches.
-line() { grep -n -m 1 -E -- "$1" "$work/trace" | cut -d: -f1 || true; }
+# The trace with every call that another thread interrupted ("... <unfinished
+# ...>", later "<... NAME resumed>...") joined into one line where it began.
+join_trace() {
+    awk '
+        / <unfinished \.\.\.>$/ { sub(/ <unfinished \.\.\.>$/, ""); begun[$1] = NR; text[NR] = $0; next }
+        /^[0-9]+ +<\.\.\. [^ ]+ resumed>/ && ($1 in begun) {
+            rest = $0; sub(/^[0-9]+ +<\.\.\. [^ ]+ resumed>/, "", rest)
+            text[begun[$1]] = text[begun[$1]] rest; delete begun[$1]; next
+        }
+        { text[NR] = $0 }
+        END { for (i = 1; i <= NR; i++) if (i in text) print text[i] }' "$1"
+}
+
+# line PATTERN: the number of the first line of the joined trace that matches.
+line() { grep -n -m 1 -E -- "$1" "$work/joined" | cut -d: -f1 || true; }
 
 if ! strace -f -qq -o /dev/null true 2> /dev/null; then
     echo "SKIP: strace cannot trace here"
@@ -36,13 +48,14 @@ else
     xdotool key Return
     wait_line '^status: restored$' 15 || fail "Apply did not end"
     end_with_escape
+    join_trace "$work/trace" > "$work/joined"
     synced=$(line 'fdatasync\([0-9]+<.*/QEL/Roboter/Init/[^>]+>.*\) += 0')
     renamed=$(line 'rename(at2?)?\(.*/Backward\.ini\.[^/"]+", .*/Backward\.ini"(, [0-9A-Z_]+)?\) += 0')
     folder=$(line 'fsync\([0-9]+<.*/QEL/Roboter/Init>\) += 0')
     reload=$(line 'write\(2<[^>]*>, "controller: SetVar \$LOAD_TAVRIN=')
     echo "trace lines: data synced $synced, renamed $renamed, folder synced $folder, reload $reload"
     [ -n "$synced" ] && [ -n "$renamed" ] && [ -n "$folder" ] && [ -n "$reload" ] ||
-        { grep -E 'sync|rename|controller' "$work/trace"; fail "a step is missing from the trace"; }
+        { grep -E 'sync|rename|controller' "$work/joined"; fail "a step is missing from the trace"; }
     [ "$synced" -lt "$renamed" ] && [ "$renamed" -lt "$folder" ] && [ "$folder" -lt "$reload" ] ||
         fail "the steps are out of order"
     echo "PASS: synced, renamed, folder synced, then the reload requested"

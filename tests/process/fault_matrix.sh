@@ -2,7 +2,7 @@
 # Each way the controller link can fail, at the process level: Enter saves,
 # the messages are the expected ones, nothing hangs past the wait's time-out,
 # nothing crashes, and the settings file is written.
-# Usage: xvfb-run -a bash fault_matrix.sh TAVRIN_FAULTS
+# Usage: bash tests/shell/xvfb.sh bash tests/process/fault_matrix.sh TAVRIN_FAULTS
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 binary=$1

@@ -26,12 +26,13 @@ start_program() {
     pid=$!
 }
 
-# Waits for the editor window and gives it the keyboard focus.
+# Waits for the editor window and gives it the keyboard focus. The server
+# tells the program of its focus before any key pressed after it, so the keys
+# need no pause.
 wait_window() {
     window=$(timeout 30 xdotool search --all --sync --onlyvisible --pid "$pid" --name '^Edit: Backward\.ini$' | head -n 1) ||
         fail "no window"
     xdotool windowfocus --sync "$window"
-    sleep 0.2
 }
 
 # wait_line PATTERN SECONDS: true once standard error has a line matching.

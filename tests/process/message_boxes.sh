@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Real message boxes, closed as a technician closes them: no box, in any
 # order or nesting, may end the program; only closing the editor does.
-# Usage: xvfb-run -a bash message_boxes.sh TAVRIN
+# Usage: bash tests/shell/xvfb.sh bash tests/process/message_boxes.sh TAVRIN
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 binary=$1
@@ -42,7 +42,7 @@ closed=()
 start_program "$binary" TAVRIN_CONTROLLER=silent
 wait_window
 xdotool key Return
-sleep 1
+wait_line 'SetVar \$LOAD_TAVRIN=TRUE -> no answer (job 1)' 10 || fail "the first Apply did not start its wait"
 xdotool key Return
 close_box 'TIMEOUT !!!' 15
 close_box 'SetVar: $LOAD_TAVRIN=TRUE' 5
@@ -65,7 +65,7 @@ start_program "$binary" TAVRIN_CONTROLLER=silent
 wait_window
 first=$window
 xdotool key Return
-sleep 1
+wait_line 'SetVar \$LOAD_TAVRIN=TRUE -> no answer (job 1)' 10 || fail "Apply did not start its wait"
 xdotool windowfocus --sync "$other_window"
 close_box 'TIMEOUT !!!' 15
 close_box 'SetVar: $LOAD_TAVRIN=TRUE' 5

@@ -3,7 +3,7 @@
 # from there, with nothing from the build on the path: the window opens on
 # the prefix's C:\QEL\Roboter\Init\Backward.ini, Escape ends it with status 0,
 # and a missing file gives the "Cant open" box. Proves nothing is missing.
-# Usage: xvfb-run -a bash zip_test.sh ZIP
+# Usage: bash tests/shell/xvfb.sh bash tests/windows/zip_test.sh ZIP
 set -euo pipefail
 zip=$(realpath "$1")
 source "$(dirname "$0")/lib.sh"
