@@ -44,16 +44,9 @@ add_custom_target(runtime_dlls ALL
     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${TAVRIN_QT_STYLE_PLUGIN} ${bin}/styles
     VERBATIM)
 
-# The environment of a program run under Wine in the build's own prefix: the
-# real window system on the virtual display, and no offer to install Mono or
-# Gecko.
-if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
-    set(CMAKE_CROSSCOMPILING_EMULATOR wine)
-endif()
-set(TAVRIN_WINE_ENVIRONMENT
-    "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix"
-    "WINEDEBUG=-all"
-    "WINEDLLOVERRIDES=mscoree,mshtml="
+# The environment of a program run under Wine in the build's own prefix,
+# with the real window system on the virtual display.
+set(TAVRIN_QT_WINE_ENVIRONMENT ${TAVRIN_WINE_ENVIRONMENT} "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix"
     "QT_QPA_PLATFORM=windows")
 
 # The folder a technician copies onto the PC, zipped: the program, the Qt

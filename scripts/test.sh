@@ -11,16 +11,16 @@ presets=("$@")
 for preset in "${presets[@]}"; do
     case $preset in
         mingw) bash scripts/setup.sh g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine64 ;;
-        mingw32)
-            # 32-bit Wine comes with Debian's i386 architecture.
-            if [ "$(id -u)" -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-                dpkg --add-architecture i386
-            fi
-            bash scripts/setup.sh g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev wine32:i386 ;;
+        # Set-up installs 32-bit Wine only where the kernel runs 32-bit programs.
+        mingw32) bash scripts/setup.sh g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev wine32 ;;
         *) bash scripts/setup.sh ;;
     esac
     echo "test: preset $preset"
     cmake --preset "$preset"
     cmake --build --preset "$preset"
     ctest --preset "$preset"
+    if [ "$preset" = mingw32 ] && ! /usr/lib/wine/wine --version > /dev/null 2>&1; then
+        echo "test: mingw32: skipped tst_trelk_control and the stand-in's tests under 32-bit Wine" \
+             "(this kernel runs no 32-bit programs); they were built"
+    fi
 done
