@@ -52,10 +52,13 @@ if [ -f "$kit/.complete" ]; then
     exit 0
 fi
 
-# Holding the lock: any work folder of this kit is left over from a run that died.
+# Holding the lock: any work folder of this kit is left over from a run that
+# died or failed.
 rm -rf "$cache/work-$name".*
 work=$(mktemp -d "$cache/work-$name.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# A finished kit's work folder goes; a failed one's stays, with its logs.
+finished=
+trap '[ -n "$finished" ] && rm -rf "$work"; [ -n "$finished" ] || say "failed; its logs are kept in $work"' EXIT
 say "building Qt $source_version for $arch Windows (about 25 minutes on 2 cores)"
 
 sources=$(apt-cache showsrc qtbase-opensource-src 2>/dev/null || true)
@@ -84,7 +87,8 @@ export PATH=$tools:$PATH
 
 say "configuring"
 mkdir -p "$work/build"
-(cd "$work/build" && "$src/configure" -xplatform win32-g++ -device-option "CROSS_COMPILE=$arch-w64-mingw32-" \
+# MAKEFLAGS: configure builds its qmake with a plain make.
+(cd "$work/build" && MAKEFLAGS=-j2 "$src/configure" -xplatform win32-g++ -device-option "CROSS_COMPILE=$arch-w64-mingw32-" \
     -prefix "$kit" "${options[@]}") > "$work/configure.log" 2>&1 \
     || { tail -n 40 "$work/configure.log" >&2; exit 1; }
 
@@ -112,5 +116,6 @@ echo "qtbase-opensource-src $source_version" > "$licences/Qt-source-version.txt"
 touch "$work/root$kit/.complete"
 rm -rf "$kit"
 mv -T "$work/root$kit" "$kit"
+finished=1
 say "done: $(du -sh "$kit" | cut -f1)"
 echo "$kit"
