@@ -18,7 +18,7 @@ case $arch in
 esac
 say() { echo "qt-kit: $*" >&2; }
 
-bash scripts/setup.sh dpkg-dev xz-utils util-linux "g++-mingw-w64-${arch//_/-}-posix" >&2
+bash scripts/setup.sh dpkg-dev xz-utils util-linux ccache "g++-mingw-w64-${arch//_/-}-posix" >&2
 
 # Everything the program and its tests do not need is off.
 options=(
@@ -83,6 +83,13 @@ mkdir -p "$tools"
 for tool in gcc g++; do
     ln -s "$(command -v "$arch-w64-mingw32-$tool-posix")" "$tools/$arch-w64-mingw32-$tool"
 done
+# Both kits compile the same host tools (qmake, moc, rcc, uic and their
+# bootstrap library) with the host's compiler, in work folders laid out alike:
+# through one compiler cache that takes paths relative to the cache's folder,
+# the second kit gets them from the first.
+ln -s "$(command -v ccache)" "$tools/gcc"
+ln -s "$(command -v ccache)" "$tools/g++"
+export CCACHE_DIR=$cache/ccache CCACHE_BASEDIR=$cache CCACHE_NOHASHDIR=1
 export PATH=$tools:$PATH
 
 say "configuring"
