@@ -57,8 +57,10 @@ trial() {
     "$python" "$here/blocklog.py" record "$dir/disk.img" "$dir/fuse" "$dir/log" "$work/stderr" 2> "$dir/recorder" &
     recorder=$!
     for _ in $(seq 50); do [ -e "$dir/fuse/disk" ] || sleep 0.1; done
-    [ -e "$dir/fuse/disk" ] || skip "FUSE refused: $(cat "$dir/recorder")"
-    loop=$(losetup -f --show "$dir/fuse/disk" 2>&1) || skip "no loop device: $loop"
+    [ -e "$dir/fuse/disk" ] || skip "FUSE refused: $(head -n 1 "$dir/recorder")"
+    local device
+    device=$(losetup -f --show "$dir/fuse/disk" 2>&1) || skip "no loop device: $device"
+    loop=$device
     mount -t ext4 "$loop" "$dir/c" || skip "cannot mount ext4 on $loop"
 
     ini=$dir/c/QEL/Roboter/Init/Backward.ini
