@@ -8,7 +8,7 @@
 #   in-place  the folder is immutable, so no file can be made in it.
 # TAVRIN_POWERCUT_NOSYNC=1 turns the program's syncs into no-ops (strace), a
 # broken save that this test must fail.
-# Usage, as root: xvfb-run -a -s "-noreset" bash powercut.sh TAVRIN_FAULTS PATH...
+# Usage, as root: bash tests/shell/xvfb.sh bash powercut.sh TAVRIN_FAULTS PATH...
 # Exit status 77: FUSE, loop devices or mounting are refused here.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
