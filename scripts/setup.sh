@@ -11,6 +11,7 @@ packages=(
     qt6-base-dev              # Qt 6 Core, Widgets, Test: the same source builds with it
     xvfb xdotool              # the program under a virtual display
     strace                    # the order of a save's system calls
+    python3-fusepy e2fsprogs  # power cuts replayed on a recorded block device
     fonts-liberation          # faces metric-compatible with the designed ones
     "$@"
 )
