@@ -44,20 +44,9 @@ public:
     // Shows the window centred on the screen, focus on T_Check_Enable.
     void ShowCentred();
 
-    void FillOptionLists();
-    void LoadSettingsFile();
     void ApplyEnablingRules();
+    // The status text, one pass of the rules, then the save and reload.
     void Apply();
-    void SaveSettingsFile();
-
-    void EnterField(QWidget *control);
-    void LeaveField(QWidget *control);
-    void KeepDigits(QLineEdit *box);
-
-    // What the window's controls hold, in the settings file's terms.
-    Settings fieldValues() const;
-
-    QByteArray LeadingComments;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -65,6 +54,14 @@ protected:
 
 private:
     void buildControls();
+    void FillOptionLists();
+    void LoadSettingsFile();
+    void SaveSettingsFile();
+    void EnterField(QWidget *control);
+    void LeaveField(QWidget *control);
+    void KeepDigits(QLineEdit *box);
+    // What the window's controls hold, in the settings file's terms.
+    Settings fieldValues() const;
     void setFieldValues(const Settings &settings);
     void applyUpperBound(QLineEdit *box);
     bool previewKey(QKeyEvent *event);
@@ -92,6 +89,8 @@ private:
     std::array<QWidget *, kFieldCount> m_fields{};
     // The settings control that has been entered and not yet left.
     QWidget *m_enteredField = nullptr;
+    // Filled by the load, written first by every save.
+    QByteArray LeadingComments;
     // Created by the first save, which connects the controller.
     std::unique_ptr<CLSTrelkCom> m_trelkCom;
 };
