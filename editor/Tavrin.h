@@ -2,12 +2,12 @@
 
 #include "controller/TrelkForm.h"
 #include "settings/BackwardIni.h"
+#include "settings/SettingsWriter.h"
 
 #include <QWidget>
 
 #include <array>
 #include <functional>
-#include <memory>
 
 class QCheckBox;
 class QComboBox;
@@ -15,7 +15,6 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
-class CLSTrelkCom;
 
 // The editor window: the eleven settings of Backward.ini, kept consistent
 // while open and written back on Apply.
@@ -56,7 +55,6 @@ private:
     void buildControls();
     void FillOptionLists();
     void LoadSettingsFile();
-    void SaveSettingsFile();
     void EnterField(QWidget *control);
     void LeaveField(QWidget *control);
     void KeepDigits(QLineEdit *box);
@@ -91,6 +89,5 @@ private:
     QWidget *m_enteredField = nullptr;
     // Filled by the load, written first by every save.
     QByteArray LeadingComments;
-    // Created by the first save, which connects the controller.
-    std::unique_ptr<CLSTrelkCom> m_trelkCom;
+    SettingsWriter m_writer;
 };
