@@ -1,5 +1,7 @@
 #include "controller/TrelkControl.h"
 
+#include "controller/CountedObject.h"
+
 #include <windows.h>
 #include <ocidl.h>
 #include <ole2.h>
@@ -140,28 +142,6 @@ bool fitsJobNumber(long number)
 {
     return number >= SHRT_MIN && number <= SHRT_MAX;
 }
-
-// The reference counting of a COM object made here, for all its interfaces;
-// it deletes itself with the last reference.
-template <typename... Interfaces>
-class CountedObject : public Interfaces...
-{
-public:
-    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&m_refs)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG refs = InterlockedDecrement(&m_refs);
-        if (refs == 0)
-            delete this;
-        return ULONG(refs);
-    }
-
-protected:
-    virtual ~CountedObject() = default;
-
-private:
-    LONG m_refs = 1;
-};
 
 // Receives the control's events; only the job-finished one is passed on.
 class EventSink final : public CountedObject<IDispatch>
