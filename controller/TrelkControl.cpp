@@ -1,5 +1,7 @@
 #include "controller/TrelkControl.h"
 
+#include "controller/CountedObject.h"
+
 #include <windows.h>
 #include <ocidl.h>
 #include <ole2.h>
@@ -103,20 +105,36 @@ VARIANTARG byReference(short *number)
     return argument(VT_BYREF | VT_I2, [&](VARIANTARG &v) { V_I2REF(&v) = number; });
 }
 
+// A VARIANT that owns what it holds and clears it when it goes. (comutil's
+// _variant_t needs a support library that only MSVC ships.)
+class Variant
+{
+public:
+    Variant() { VariantInit(&m_value); }
+    ~Variant() { VariantClear(&m_value); }
+    Variant(Variant &&other) noexcept : m_value(other.m_value) { VariantInit(&other.m_value); }
+    Variant(const Variant &) = delete;
+    Variant &operator=(const Variant &) = delete;
+    Variant &operator=(Variant &&) = delete;
+
+    VARIANT *get() { return &m_value; }
+    const VARIANT &value() const { return m_value; }
+
+private:
+    VARIANT m_value;
+};
+
 // Any number a control may answer with (BOOL, I2, I4, also by reference).
-// Leaves `value` as it was.
+// Leaves `number` as it was.
 bool toLong(const VARIANT &value, long &number)
 {
-    VARIANT plain, converted;
-    VariantInit(&plain);
-    VariantInit(&converted);
-    HRESULT hr = VariantCopyInd(&plain, const_cast<VARIANT *>(&value)); // reads only
+    Variant plain;
+    Variant converted;
+    HRESULT hr = VariantCopyInd(plain.get(), const_cast<VARIANT *>(&value)); // reads only
     if (SUCCEEDED(hr))
-        hr = VariantChangeType(&converted, &plain, 0, VT_I4);
+        hr = VariantChangeType(converted.get(), plain.get(), 0, VT_I4);
     if (SUCCEEDED(hr))
-        number = V_I4(&converted);
-    VariantClear(&plain);
-    VariantClear(&converted);
+        number = V_I4(converted.get());
     return SUCCEEDED(hr);
 }
 
@@ -124,28 +142,6 @@ bool fitsJobNumber(long number)
 {
     return number >= SHRT_MIN && number <= SHRT_MAX;
 }
-
-// The reference counting of a COM object made here, for all its interfaces;
-// it deletes itself with the last reference.
-template <typename... Interfaces>
-class CountedObject : public Interfaces...
-{
-public:
-    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&m_refs)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG refs = InterlockedDecrement(&m_refs);
-        if (refs == 0)
-            delete this;
-        return ULONG(refs);
-    }
-
-protected:
-    virtual ~CountedObject() = default;
-
-private:
-    LONG m_refs = 1;
-};
 
 // Receives the control's events; only the job-finished one is passed on.
 class EventSink final : public CountedObject<IDispatch>
@@ -519,16 +515,15 @@ struct TrelkControl::Host {
     }
 
     // Calls a method by dispatch id with its arguments in parameter order.
-    VARIANT call(DISPID id, const char *name, std::vector<VARIANTARG> arguments)
+    Variant call(DISPID id, const char *name, std::vector<VARIANTARG> arguments)
     {
         std::reverse(arguments.begin(), arguments.end()); // DISPPARAMS holds the last one first
         DISPPARAMS params{arguments.data(), nullptr, UINT(arguments.size()), 0};
-        VARIANT result;
-        VariantInit(&result);
+        Variant result;
         EXCEPINFO exception{};
         UINT badArgument = 0;
-        const HRESULT hr = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
-                                            &exception, &badArgument);
+        const HRESULT hr = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                                            result.get(), &exception, &badArgument);
         if (hr == DISP_E_EXCEPTION && exception.pfnDeferredFillIn)
             exception.pfnDeferredFillIn(&exception);
         std::string description;
@@ -540,20 +535,15 @@ struct TrelkControl::Host {
         SysFreeString(exception.bstrSource);
         SysFreeString(exception.bstrDescription);
         SysFreeString(exception.bstrHelpFile);
-        if (FAILED(hr)) {
-            VariantClear(&result);
+        if (FAILED(hr))
             throw TrelkControlError(std::string(name) + ": " + (description.empty() ? describe(hr) : description));
-        }
         return result;
     }
 
     long number(DISPID id, const char *name, std::vector<VARIANTARG> arguments)
     {
-        VARIANT result = call(id, name, std::move(arguments));
         long value = 0;
-        const bool converted = toLong(result, value);
-        VariantClear(&result);
-        if (!converted)
+        if (!toLong(call(id, name, std::move(arguments)).value(), value))
             throw TrelkControlError(std::string(name) + ": the control's answer is no number");
         return value;
     }
@@ -621,8 +611,7 @@ bool TrelkControl::ConnectClient(const std::wstring &strClient, const std::wstri
 
 void TrelkControl::DisconnectClient()
 {
-    VARIANT result = m_host->call(kDisconnectClient, "DisconnectClient", {});
-    VariantClear(&result);
+    m_host->call(kDisconnectClient, "DisconnectClient", {});
 }
 
 short TrelkControl::BeginShowVar(std::wstring &strVarName, const std::wstring &strParam)
@@ -666,11 +655,9 @@ void TrelkControl::GetJobError(short &nJob, short &nCode1, short &nCode2, std::w
     Bstr text1(strText1);
     Bstr text2(strText2);
     Bstr errorText(strErrorText);
-    VARIANT result = m_host->call(kGetJobError, "GetJobError",
-                                  {byReference(&nJob), byReference(&nCode1), byReference(&nCode2),
-                                   byReference(text1.address()), byReference(text2.address()),
-                                   byReference(errorText.address())});
-    VariantClear(&result);
+    m_host->call(kGetJobError, "GetJobError",
+                 {byReference(&nJob), byReference(&nCode1), byReference(&nCode2), byReference(text1.address()),
+                  byReference(text2.address()), byReference(errorText.address())});
     strText1 = text1.text();
     strText2 = text2.text();
     strErrorText = errorText.text();

@@ -1,6 +1,5 @@
 #include "editor/Tavrin.h"
 
-#include "controller/CLSTrelkCom.h"
 #include "settings/SettingsFile.h"
 
 #include <QApplication>
@@ -123,7 +122,7 @@ bool isEnter(const QKeyEvent *event)
 
 Tavrin::Tavrin(Context context, QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      m_context(std::move(context))
+      m_context(std::move(context)), m_writer(m_context.host, m_context.showMessage)
 {
     setObjectName(QStringLiteral("Tavrin"));
     setWindowTitle(QStringLiteral("Edit: Backward.ini"));
@@ -383,32 +382,10 @@ void Tavrin::Apply()
     ApplyEnablingRules();
     // Paint the status text before the write.
     QCoreApplication::processEvents();
-    SaveSettingsFile();
+    m_writer.SaveSettingsFile(
+        [this](QString *reason) { return writeSettingsFile(m_context.settingsFilePath, fieldValues(), reason); });
     setTextColour(Info, colour);
     Info->setText(caption);
-}
-
-void Tavrin::SaveSettingsFile()
-{
-    QString reason;
-    if (!writeSettingsFile(m_context.settingsFilePath, fieldValues(), &reason)) {
-        // Nothing was written, so the controller is not asked to reload.
-        m_context.showMessage(QStringLiteral("Cant save ") + QLatin1String(kSettingsDisplayPath) +
-                              QStringLiteral("\r\n") + reason);
-        return;
-    }
-    QString error;
-    try {
-        if (!m_trelkCom)
-            m_trelkCom = std::make_unique<CLSTrelkCom>(m_context.host);
-        if (m_trelkCom->SetVar(QStringLiteral("$LOAD_TAVRIN"), QStringLiteral("TRUE")))
-            return;
-        error = m_trelkCom->GetError();
-    } catch (const std::exception &e) {
-        // No component, or a failing call: the controller has not reloaded.
-        error = QString::fromStdString(e.what());
-    }
-    m_context.showMessage(QStringLiteral("SetVar: $LOAD_TAVRIN=TRUE   ....\r\n") + error);
 }
 
 void Tavrin::EnterField(QWidget *control)

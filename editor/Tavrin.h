@@ -2,12 +2,12 @@
 
 #include "controller/TrelkForm.h"
 #include "settings/BackwardIni.h"
+#include "settings/SettingsWriter.h"
 
 #include <QWidget>
 
 #include <array>
 #include <functional>
-#include <memory>
 
 class QCheckBox;
 class QComboBox;
@@ -15,7 +15,6 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
-class CLSTrelkCom;
 
 // The editor window: the eleven settings of Backward.ini, kept consistent
 // while open and written back on Apply.
@@ -44,20 +43,9 @@ public:
     // Shows the window centred on the screen, focus on T_Check_Enable.
     void ShowCentred();
 
-    void FillOptionLists();
-    void LoadSettingsFile();
     void ApplyEnablingRules();
+    // The status text, one pass of the rules, then the save and reload.
     void Apply();
-    void SaveSettingsFile();
-
-    void EnterField(QWidget *control);
-    void LeaveField(QWidget *control);
-    void KeepDigits(QLineEdit *box);
-
-    // What the window's controls hold, in the settings file's terms.
-    Settings fieldValues() const;
-
-    QByteArray LeadingComments;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -65,6 +53,13 @@ protected:
 
 private:
     void buildControls();
+    void FillOptionLists();
+    void LoadSettingsFile();
+    void EnterField(QWidget *control);
+    void LeaveField(QWidget *control);
+    void KeepDigits(QLineEdit *box);
+    // What the window's controls hold, in the settings file's terms.
+    Settings fieldValues() const;
     void setFieldValues(const Settings &settings);
     void applyUpperBound(QLineEdit *box);
     bool previewKey(QKeyEvent *event);
@@ -92,6 +87,7 @@ private:
     std::array<QWidget *, kFieldCount> m_fields{};
     // The settings control that has been entered and not yet left.
     QWidget *m_enteredField = nullptr;
-    // Created by the first save, which connects the controller.
-    std::unique_ptr<CLSTrelkCom> m_trelkCom;
+    // Filled by the load, written first by every save.
+    QByteArray LeadingComments;
+    SettingsWriter m_writer;
 };

@@ -1,6 +1,7 @@
 #include "ScriptedComponent.h"
 #include "FileSizeLimit.h"
 #include "WindowFixture.h"
+#include "settings/SettingsWriter.h"
 
 namespace {
 
@@ -27,6 +28,8 @@ class TestApply : public QObject
     Q_OBJECT
 
 private slots:
+    void writerReloadsOnlySavedFile_data();
+    void writerReloadsOnlySavedFile();
     void controllerOutcomes_data();
     void controllerOutcomes();
     void missingFile();
@@ -40,6 +43,37 @@ private slots:
     void savingTwiceIsIdentical();
     void nestedApplyRestoresRealState();
 };
+
+void TestApply::writerReloadsOnlySavedFile_data()
+{
+    QTest::addColumn<bool>("saved");
+    QTest::addColumn<qint32>("status"); // of the job's finished event
+    QTest::addColumn<QStringList>("messages");
+    QTest::newRow("save fails") << false << 0 << QStringList{kCantSave + "No space left on device"};
+    QTest::newRow("reloaded") << true << 0 << QStringList{};
+    QTest::newRow("reload refused") << true << 1 << QStringList{kRefused + "Variable is write protected"};
+}
+
+// The writer on its own, without a window: the reload request follows only a save.
+void TestApply::writerReloadsOnlySavedFile()
+{
+    QFETCH(bool, saved);
+    QFETCH(qint32, status);
+    ScriptedHost script;
+    script.configure = [status](ScriptedComponent &c) {
+        c.events = {{1, 5, status}};
+        c.resultAnswer = status == 0;
+        c.jobErrorText = QStringLiteral("Variable is write protected");
+    };
+    SettingsWriter writer(script.host, script.messageSink());
+    writer.SaveSettingsFile([saved](QString *reason) {
+        if (!saved)
+            *reason = QStringLiteral("No space left on device");
+        return saved;
+    });
+    QTEST(script.messages, "messages");
+    QCOMPARE(script.current && script.current->calls.contains("BeginSetVar($LOAD_TAVRIN,TRUE)"), saved);
+}
 
 void TestApply::controllerOutcomes_data()
 {

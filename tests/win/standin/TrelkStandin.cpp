@@ -56,6 +56,7 @@
 #include <initguid.h>
 
 #include "TrelkStandin.h"
+#include "controller/CountedObject.h"
 
 #include <algorithm>
 #include <climits>
@@ -345,11 +346,8 @@ struct Job {
     std::wstring error;
 };
 
-class Control final : public IDispatch,
-                      public IOleObject,
-                      public IPersistStreamInit,
-                      public IConnectionPointContainer,
-                      public IProvideClassInfo2
+class Control final : public CountedObject<IDispatch, IOleObject, IPersistStreamInit, IConnectionPointContainer,
+                                            IProvideClassInfo2>
 {
 public:
     explicit Control(Mode mode)
@@ -369,7 +367,7 @@ public:
             words += utf8(w) + ' ';
         logLine("create " + (words.empty() ? std::string("accept ") : words) + "delay=" + std::to_string(m_mode.delay));
     }
-    ~Control()
+    ~Control() override
     {
         DestroyWindow(m_window);
         logLine(std::string("destroy") + (m_site ? " holding the site" : "") +
@@ -410,14 +408,6 @@ public:
         }
         AddRef();
         return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&m_refs)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG refs = InterlockedDecrement(&m_refs);
-        if (refs == 0)
-            delete this;
-        return ULONG(refs);
     }
 
     // IDispatch
@@ -605,7 +595,6 @@ private:
     }
     IUnknown *unknown() { return static_cast<IDispatch *>(this); }
 
-    LONG m_refs = 1;
     Mode m_mode;
     Point m_notify;
     Point m_events;
