@@ -1,15 +1,17 @@
 #include "settings/SettingsFile.h"
 
+#include "settings/Cp1252.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
 #include <QThread>
+#include <QtEndian>
 
 #include <algorithm>
 #include <array>
-#include <iterator>
 #include <optional>
 #include <utility>
 
@@ -167,21 +169,6 @@ private:
 
 namespace {
 
-// The characters that Windows-1252, the controller's code page, puts at 0x80
-// to 0x9F; the rest of its upper half is Latin-1's.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-char toCp1252(char16_t c)
-{
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
-        return char(c);
-    const auto *found = std::find(std::begin(kCp1252High), std::end(kCp1252High), c);
-    return found != std::end(kCp1252High) ? char(0x80 + (found - std::begin(kCp1252High))) : '?';
-}
-
 // A file that Notepad saved as "Unicode": the UTF-16 text after its
 // byte-order mark, as the single-byte text the rest of the loader reads.
 // Empty when the bytes are no valid UTF-16.
@@ -189,27 +176,14 @@ std::optional<QByteArray> utf16ToCp1252(const QByteArray &bytes, bool bigEndian)
 {
     if (bytes.size() % 2 != 0)
         return std::nullopt;
-    QByteArray text;
-    text.reserve(bytes.size() / 2);
-    const auto *data = reinterpret_cast<const uchar *>(bytes.constData());
-    auto unit = [data, bigEndian](qsizetype i) {
-        const uchar first = data[2 * i], second = data[2 * i + 1];
-        return char16_t(bigEndian ? first << 8 | second : second << 8 | first);
-    };
-    const qsizetype units = bytes.size() / 2;
-    for (qsizetype i = 0; i < units; ++i) {
-        const char16_t c = unit(i);
-        if (QChar::isLowSurrogate(c))
-            return std::nullopt;
-        if (QChar::isHighSurrogate(c)) {
-            if (++i == units || !QChar::isLowSurrogate(unit(i)))
-                return std::nullopt;
-            text += '?'; // no character past U+FFFF is in the code page
-            continue;
-        }
-        text += toCp1252(c);
-    }
-    return text;
+    QString text(bytes.size() / 2, Qt::Uninitialized);
+    if (bigEndian)
+        qFromBigEndian<quint16>(bytes.constData(), text.size(), text.data());
+    else
+        qFromLittleEndian<quint16>(bytes.constData(), text.size(), text.data());
+    if (!text.isValidUtf16())
+        return std::nullopt;
+    return toCp1252(text);
 }
 
 enum class Encoding { Unknown, Bytes, Utf16Le, Utf16Be };
