@@ -7,17 +7,30 @@
 #include <QThread>
 
 #include <algorithm>
+#include <optional>
 
 #ifdef Q_OS_WIN
+#include <memory>
+#include <string>
+
+#include <aclapi.h>
 #include <io.h>
 #include <windows.h>
 #else
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace {
+
+// On Windows a program that holds the file open without delete sharing (a
+// virus scanner, a backup agent, the controller's own reader) makes the
+// replace fail, often only for a moment.
+constexpr int kReplaceTries = 8;
+constexpr int kReplacePauseMs = 50;
 
 // The reason a technician reads under the failure message: Qt's text, or
 // else the failing step with the system's last error.
@@ -31,11 +44,12 @@ QString reasonText(const QString &detail, const char *step, const QString &syste
     return text;
 }
 
-// On Windows a program that holds the file open without delete sharing (a
-// virus scanner, a backup agent, the controller's own reader) makes the
-// replace fail, often only for a moment.
-constexpr int kReplaceTries = 8;
-constexpr int kReplacePauseMs = 50;
+bool fail(QString *reason, const QString &why)
+{
+    if (reason)
+        *reason = why;
+    return false;
+}
 
 // Why a step on `file` failed: the file's own error text, or else the step
 // with the system's error, for a short write sets no error of its own.
@@ -43,6 +57,170 @@ QString stepFailure(const QFileDevice &file, const char *step)
 {
     const QString system = qt_error_string(); // before anything else can change it
     return reasonText(file.error() != QFileDevice::NoError ? file.errorString() : QString(), step, system);
+}
+
+#ifdef Q_OS_WIN
+std::wstring native(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+struct HandleCloser {
+    void operator()(void *handle) const { CloseHandle(handle); }
+};
+using Handle = std::unique_ptr<void, HandleCloser>;
+
+// The existing file, opened for `access` whatever others hold it open for;
+// empty, with the system's error, where it cannot be.
+Handle openExisting(const QString &path, DWORD access)
+{
+    const HANDLE handle = CreateFileW(native(path).c_str(), access,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    return Handle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+}
+#endif
+
+// The file that `path` names, with every symbolic link on the way followed:
+// the save replaces that file, beside itself, and the links stay links.
+// Empty, with the reason, where there is none (a dangling link included).
+QString resolvedFile(const QString &path, QString *reason)
+{
+#ifdef Q_OS_WIN
+    // Qt's canonical path follows no link on Windows; the system's does.
+    const Handle file = openExisting(path, FILE_READ_ATTRIBUTES);
+    std::wstring name(MAX_PATH, L'\0');
+    DWORD length = 0;
+    while (file && (length = GetFinalPathNameByHandleW(file.get(), name.data(), DWORD(name.size()),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) >= name.size())
+        name.resize(length);
+    if (!file || length == 0) {
+        fail(reason, reasonText({}, "Cannot find the file"));
+        return {};
+    }
+    QString found = QString::fromStdWString(name.substr(0, length));
+    if (found.startsWith(QLatin1String("\\\\?\\UNC\\")))
+        found = QLatin1String("\\\\") + found.mid(8);
+    else if (found.startsWith(QLatin1String("\\\\?\\")))
+        found = found.mid(4);
+    return QDir::fromNativeSeparators(found);
+#else
+    char *found = ::realpath(QFile::encodeName(path).constData(), nullptr);
+    if (!found) {
+        fail(reason, reasonText({}, "Cannot find the file"));
+        return {};
+    }
+    const QString target = QFile::decodeName(found);
+    std::free(found);
+    return target;
+#endif
+}
+
+// Whether this user may write the file itself, not only its folder: a
+// replace through the folder must not get round the file's own rights.
+bool mayWrite(const QString &target, QString *reason)
+{
+#ifdef Q_OS_WIN
+    // Asking the system for write access decides by the file's access list,
+    // as a write would. A program that holds the file open decides nothing
+    // here: the replace's own steps handle that.
+    if (openExisting(target, FILE_WRITE_DATA) || GetLastError() == ERROR_SHARING_VIOLATION)
+        return true;
+#else
+    if (::faccessat(AT_FDCWD, QFile::encodeName(target).constData(), W_OK, AT_EACCESS) == 0)
+        return true;
+#endif
+    return fail(reason, reasonText({}, "This user may not write the file"));
+}
+
+// What a new file must be given to be the same file as the old one.
+class FileIdentity
+{
+public:
+    // Empty, with the reason, where the old file's state cannot be read.
+    static std::optional<FileIdentity> of(const QString &target, QString *reason);
+
+    // False where a new file can never be the same: the old one has another
+    // name, which would keep the old bytes.
+    bool replaceKeepsIt() const { return m_links <= 1; }
+
+    // Gives the new file the old one's rights and owner; false where this
+    // user may not.
+    bool giveTo(QTemporaryFile &file) const;
+
+private:
+    unsigned long m_links = 1;
+#ifdef Q_OS_WIN
+    struct LocalFreer {
+        void operator()(void *memory) const { LocalFree(memory); }
+    };
+    // Empty where the old access list cannot be read.
+    std::unique_ptr<void, LocalFreer> m_descriptor;
+    PACL m_accessList = nullptr;
+    bool m_protected = false;
+#else
+    struct stat m_state {};
+#endif
+};
+
+std::optional<FileIdentity> FileIdentity::of(const QString &target, QString *reason)
+{
+    FileIdentity identity;
+#ifdef Q_OS_WIN
+    const Handle file = openExisting(target, FILE_READ_ATTRIBUTES);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file || !GetFileInformationByHandle(file.get(), &info)) {
+        fail(reason, reasonText({}, "Cannot read the file's state"));
+        return std::nullopt;
+    }
+    identity.m_links = info.nNumberOfLinks;
+    // The owner does not decide on Windows (an installer's files seldom
+    // belong to the technician), the access list does.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(native(target).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &identity.m_accessList, nullptr, &descriptor) == ERROR_SUCCESS) {
+        identity.m_descriptor.reset(descriptor);
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        identity.m_protected =
+            GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED);
+    }
+#else
+    const bool known = ::stat(QFile::encodeName(target).constData(), &identity.m_state) == 0;
+    if (!known || !S_ISREG(identity.m_state.st_mode)) {
+        fail(reason, known ? QStringLiteral("Cannot write the file: Not a regular file")
+                           : reasonText({}, "Cannot read the file's state"));
+        return std::nullopt;
+    }
+    identity.m_links = identity.m_state.st_nlink;
+#endif
+    return identity;
+}
+
+bool FileIdentity::giveTo(QTemporaryFile &file) const
+{
+#ifdef Q_OS_WIN
+    if (!m_descriptor)
+        return false;
+    // The old file's own entries; inherited ones come from the folder, the
+    // same for both files.
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION |
+        (m_protected ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    std::wstring name = native(file.fileName());
+    return SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, what, nullptr, nullptr, m_accessList, nullptr) ==
+           ERROR_SUCCESS;
+#else
+    // On the open file, before it has a name: nothing else can be given it.
+    const int made = file.handle();
+    struct stat state {};
+    if (::fstat(made, &state) != 0)
+        return false;
+    const bool sameOwner = state.st_uid == m_state.st_uid && state.st_gid == m_state.st_gid;
+    // The owner first: a change of owner clears the set-user-id bits.
+    return (sameOwner || ::fchown(made, m_state.st_uid, m_state.st_gid) == 0) &&
+           ::fchmod(made, m_state.st_mode & 07777) == 0;
+#endif
 }
 
 // What was written to `file` is on the disk, not only in the system's
@@ -65,9 +243,7 @@ bool syncToDisk(QFileDevice &file)
 bool renameOver(const QString &from, const QString &to)
 {
 #ifdef Q_OS_WIN
-    const QString nativeFrom = QDir::toNativeSeparators(from), nativeTo = QDir::toNativeSeparators(to);
-    return MoveFileExW(reinterpret_cast<LPCWSTR>(nativeFrom.utf16()), reinterpret_cast<LPCWSTR>(nativeTo.utf16()),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    return MoveFileExW(native(from).c_str(), native(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 #else
     return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 #endif
@@ -92,101 +268,104 @@ bool syncFolder([[maybe_unused]] const QString &path)
 #endif
 }
 
+// The replace proper: a new file beside `target`, given its identity, whole
+// on the disk, then renamed over it. Writes in place where that cannot be.
+bool replaceBeside(const QString &target, const QByteArray &bytes, const FileIdentity &identity, QString *reason)
+{
+    QString written;
+    {
+        QTemporaryFile file(target + QStringLiteral(".XXXXXX"));
+        // No file can be made beside it (a folder the user may not create
+        // files in), or not as the same file: write in place.
+        if (!file.open() || !identity.giveTo(file))
+            return overwriteFileInPlace(target, bytes, reason);
+        if (file.write(bytes) != bytes.size() || !syncToDisk(file))
+            return fail(reason, stepFailure(file, "Cannot write the file"));
+        // Asking its name names a nameless file: only a whole one, so that a
+        // crash before this point leaves nothing behind.
+        written = file.fileName();
+        if (written.isEmpty())
+            return overwriteFileInPlace(target, bytes, reason);
+        file.setAutoRemove(false);
+    } // Only here does Qt let go of the file: Windows renames no file it holds.
+
+    for (int attempt = 1; !renameOver(written, target); ++attempt) {
+        // Still held: where the holder lets others write, write in place.
+        if (attempt == kReplaceTries) {
+            QFile::remove(written);
+            return overwriteFileInPlace(target, bytes, reason);
+        }
+        QThread::msleep(kReplacePauseMs);
+    }
+    if (!syncFolder(target))
+        return fail(reason, reasonText({}, "The file was replaced, but the change may not be on the disk"));
+    return true;
+}
+
 } // namespace
 
 bool makeWritable(const QString &path, QString *reason)
 {
-    auto fail = [reason](const QString &why) {
-        if (reason)
-            *reason = reasonText(why, "Cannot make the file writable");
-        return false;
+    auto failed = [reason](const QString &why) {
+        return fail(reason, reasonText(why, "Cannot make the file writable"));
     };
 #ifdef Q_OS_WIN
-    if (!SetFileAttributesW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16()),
-                            FILE_ATTRIBUTE_ARCHIVE))
-        return fail(qt_error_string(int(GetLastError())));
+    QString why;
+    const QString target = resolvedFile(path, &why);
+    if (target.isEmpty())
+        return failed(why);
+    if (!SetFileAttributesW(native(target).c_str(), FILE_ATTRIBUTE_ARCHIVE))
+        return failed(qt_error_string(int(GetLastError())));
     return true;
 #else
     QFile file(path);
     if (!file.exists())
-        return fail(QStringLiteral("No such file or directory"));
+        return failed(QStringLiteral("No such file or directory"));
     // Changing the mode needs ownership, which a user who may write the file
     // need not have; leave a mode that already lets the owner write.
     const QFileDevice::Permissions mode = file.permissions();
     if (mode & QFileDevice::WriteOwner)
         return true;
     if (!file.setPermissions(mode | QFileDevice::WriteOwner))
-        return fail(file.errorString());
+        return failed(file.errorString());
     return true;
 #endif
 }
 
-bool replaceFileDurably(const QString &path, const QByteArray &text, QString *reason)
+bool replaceFileDurably(const QString &path, const QByteArray &bytes, QString *reason)
 {
-    auto fail = [reason](const QString &why) {
-        if (reason)
-            *reason = why;
+    const QString target = resolvedFile(path, reason);
+    if (target.isEmpty())
         return false;
-    };
-    if (!QFile::exists(path))
-        return fail(reasonText({}, "Cannot find the file", QStringLiteral("No such file or directory")));
-
-    // The new text goes into a file of its own beside the old one and takes
-    // its place only once it is whole on the disk.
-    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
-    // No file can be made beside it (a folder the user may not create files
-    // in): write in place.
-    if (!file.open())
-        return overwriteFileInPlace(path, text, reason);
-    // The old file's mode, as far as this user may set it.
-    file.setPermissions(QFile::permissions(path));
-    if (file.write(text) != text.size() || !syncToDisk(file))
-        return fail(stepFailure(file, "Cannot write the file"));
-    // Asking its name names a nameless file: only a whole one, so that a
-    // crash before this point leaves nothing behind.
-    const QString written = file.fileName();
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        return fail(stepFailure(file, "Cannot write the file"));
-    if (written.isEmpty())
-        return overwriteFileInPlace(path, text, reason);
-
-    for (int attempt = 1; !renameOver(written, path); ++attempt) {
-        // Still held: where the holder lets others write, write in place.
-        if (attempt == kReplaceTries)
-            return overwriteFileInPlace(path, text, reason);
-        QThread::msleep(kReplacePauseMs);
-    }
-    file.setAutoRemove(false);
-    if (!syncFolder(path))
-        return fail(reasonText({}, "The file was replaced, but the change may not be on the disk"));
-    return true;
+    if (!mayWrite(target, reason))
+        return false;
+    const std::optional<FileIdentity> identity = FileIdentity::of(target, reason);
+    if (!identity)
+        return false;
+    if (!identity->replaceKeepsIt())
+        return overwriteFileInPlace(target, bytes, reason);
+    return replaceBeside(target, bytes, *identity, reason);
 }
 
 // The in-place writer, on its own: the one way to save a file that cannot be
 // replaced, and the steps a crash can cut.
-bool overwriteFileInPlace(const QString &path, const QByteArray &text, QString *reason)
+bool overwriteFileInPlace(const QString &path, const QByteArray &bytes, QString *reason)
 {
-    auto fail = [reason](const QString &why) {
-        if (reason)
-            *reason = why;
-        return false;
-    };
     QFile file(path);
-    // Unbuffered, so that the text goes down in one write call.
+    // Unbuffered, so that the bytes go down in one write call.
     if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered))
-        return fail(stepFailure(file, "Cannot open the file"));
+        return fail(reason, stepFailure(file, "Cannot open the file"));
     const QByteArray old = file.readAll();
     if (file.error() != QFileDevice::NoError || old.size() != file.size())
-        return fail(stepFailure(file, "Cannot read the file"));
+        return fail(reason, stepFailure(file, "Cannot read the file"));
     if (!file.seek(0))
-        return fail(stepFailure(file, "Cannot write the file"));
+        return fail(reason, stepFailure(file, "Cannot write the file"));
 
-    const qint64 written = file.write(text);
+    const qint64 written = file.write(bytes);
     QString why;
-    if (written != text.size() || !syncToDisk(file))
+    if (written != bytes.size() || !syncToDisk(file))
         why = stepFailure(file, "Cannot write the file");
-    else if (!file.resize(text.size()) || !syncToDisk(file))
+    else if (!file.resize(bytes.size()) || !syncToDisk(file))
         why = stepFailure(file, "Cannot shorten the file");
     if (why.isEmpty())
         return true;
@@ -200,5 +379,5 @@ bool overwriteFileInPlace(const QString &path, const QByteArray &text, QString *
     if (!restored)
         why += QStringLiteral("; the old contents could not be put back: ") +
                stepFailure(file, "Cannot restore the file");
-    return fail(why);
+    return fail(reason, why);
 }

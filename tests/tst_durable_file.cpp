@@ -4,15 +4,26 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #ifdef Q_OS_WIN
+#include <aclapi.h>
+#include <sddl.h>
 #include <windows.h>
+#else
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 #ifdef __linux__
 #include <sys/mount.h>
@@ -49,6 +60,134 @@ std::wstring native(const QString &path)
 }
 #endif
 
+bool makeSymbolicLink(const QString &target, const QString &link)
+{
+#ifdef Q_OS_WIN
+    constexpr DWORD unprivileged = 0x2; // developer mode, Windows 10 on
+    const bool made = CreateSymbolicLinkW(native(link).c_str(), native(target).c_str(), unprivileged) ||
+                      CreateSymbolicLinkW(native(link).c_str(), native(target).c_str(), 0);
+#else
+    const bool made = ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) == 0;
+#endif
+    // Wine says yes and makes nothing.
+    return made && QFileInfo(link).isSymLink();
+}
+
+bool makeHardLink(const QString &target, const QString &link)
+{
+#ifdef Q_OS_WIN
+    return CreateHardLinkW(native(link).c_str(), native(target).c_str(), nullptr);
+#else
+    return ::link(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) == 0;
+#endif
+}
+
+// Which file a name stands for: a replace gives it a new one.
+quint64 fileId(const QString &path)
+{
+#ifdef Q_OS_WIN
+    const HANDLE file = CreateFileW(native(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool read = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    return read ? quint64(info.nFileIndexHigh) << 32 | info.nFileIndexLow : 0;
+#else
+    struct stat state {};
+    return ::stat(QFile::encodeName(path).constData(), &state) == 0 ? quint64(state.st_ino) : 0;
+#endif
+}
+
+#ifdef Q_OS_WIN
+// The file's access list in the system's text form, "D:P(A;;FA;;;WD)".
+QString accessList(const QString &path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(native(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return {};
+    LPWSTR text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                         &text, nullptr);
+    const QString list = text ? QString::fromWCharArray(text) : QString();
+    LocalFree(text);
+    LocalFree(descriptor);
+    return list;
+}
+
+bool setAccessList(const QString &path, const QString &list)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(list.toStdWString().c_str(), SDDL_REVISION_1,
+                                                              &descriptor, nullptr))
+        return false;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    std::wstring name = native(path);
+    const bool set = GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) &&
+                     SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+                                           DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                           nullptr, dacl, nullptr) == ERROR_SUCCESS;
+    LocalFree(descriptor);
+    // Wine takes an access list and keeps none.
+    return set && accessList(path) == list;
+}
+#else
+struct FileState {
+    uid_t owner;
+    gid_t group;
+    mode_t mode;
+    nlink_t links;
+};
+
+FileState fileState(const QString &path)
+{
+    struct stat state {};
+    ::stat(QFile::encodeName(path).constData(), &state);
+    return {state.st_uid, state.st_gid, mode_t(state.st_mode & 07777), state.st_nlink};
+}
+
+// The user nobody, whom root can become for a test.
+std::optional<std::pair<uid_t, gid_t>> nobody()
+{
+    const passwd *user = ::getpwnam("nobody");
+    if (::geteuid() != 0 || !user)
+        return std::nullopt;
+    return std::pair{user->pw_uid, user->pw_gid};
+}
+
+// Runs `save` in a child process that is the user nobody: its result and
+// reason, or empty when the child could not become nobody.
+std::optional<std::pair<bool, QString>> saveAsNobody(const std::function<bool(QString *)> &save)
+{
+    const auto [uid, gid] = *nobody();
+    int channel[2];
+    if (::pipe(channel) != 0)
+        return std::nullopt;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+            ::_exit(2);
+        QString reason;
+        const bool saved = save(&reason);
+        const QByteArray bytes = reason.toUtf8();
+        const bool told = ::write(channel[1], bytes.constData(), size_t(bytes.size())) == bytes.size();
+        ::_exit(told ? (saved ? 0 : 1) : 2);
+    }
+    ::close(channel[1]);
+    QByteArray bytes;
+    char chunk[256];
+    for (ssize_t got; (got = ::read(channel[0], chunk, sizeof chunk)) > 0;)
+        bytes.append(chunk, int(got));
+    ::close(channel[0]);
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 2)
+        return std::nullopt;
+    return std::pair{WEXITSTATUS(status) == 0, QString::fromUtf8(bytes)};
+}
+#endif
+
 } // namespace
 
 class TestDurableFile : public QObject
@@ -60,6 +199,12 @@ private slots:
     void cleanup();
     void neverCreatesFile_data();
     void neverCreatesFile();
+    void followsLinks_data();
+    void followsLinks();
+    void refusesFileUserMayNotWrite();
+    void keepsIdentity_data();
+    void keepsIdentity();
+    void keepsAccessList();
     void failedWriteLeavesOldFileWhole_data();
     void failedWriteLeavesOldFileWhole();
     void saveOnFullDisk_data();
@@ -76,7 +221,11 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString folder() const { return m_dir->path(); }
     QString path(const QString &name = QStringLiteral("Backward.ini")) const { return m_dir->filePath(name); }
-    int filesInFolder() const { return int(QDir(folder()).entryList(QDir::Files | QDir::Hidden).size()); }
+    QStringList filesIn(const QString &name = {}) const
+    {
+        return QDir(path(name)).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    }
+    int filesInFolder() const { return int(filesIn().size()); }
     std::optional<bool> saveInPlace(bool direct, const QByteArray &bytes, qint64 limit, QString *reason);
 };
 
@@ -96,17 +245,160 @@ void TestDurableFile::neverCreatesFile_data()
     QTest::addColumn<QString>("name");
     QTest::newRow("missing") << QStringLiteral("absent.ini");
     QTest::newRow("missing folder") << QStringLiteral("nofolder/absent.ini");
+    QTest::newRow("dangling link") << QStringLiteral("dangling.ini");
 }
 
 void TestDurableFile::neverCreatesFile()
 {
     QFETCH(QString, name);
+    const bool dangling = name.startsWith(QLatin1String("dangling"));
+    if (dangling && !makeSymbolicLink(path(QStringLiteral("absent.ini")), path(name)))
+        QSKIP("this user cannot make symbolic links here");
     for (const bool inPlace : {false, true}) {
         QString reason;
         QVERIFY(!(inPlace ? overwriteFileInPlace : replaceFileDurably)(path(name), kNew, &reason));
         QVERIFY(!reason.isEmpty());
         QVERIFY(!QFile::exists(path(QStringLiteral("absent.ini"))));
     }
+}
+
+// The link stays a link, and the file it names gets the new text, beside
+// itself, wherever it lies.
+void TestDurableFile::followsLinks_data()
+{
+    QTest::addColumn<QString>("linkTo");
+    QTest::addColumn<bool>("chain");
+    QTest::newRow("absolute") << QString() << false;
+    QTest::newRow("relative, three folders up") << QStringLiteral("../../../real.ini") << false;
+    QTest::newRow("chain of two") << QStringLiteral("../../../second.ini") << true;
+}
+
+void TestDurableFile::followsLinks()
+{
+    QFETCH(QString, linkTo);
+    QFETCH(bool, chain);
+    QVERIFY(QDir(folder()).mkpath(QStringLiteral("a/b/c")));
+    const QString real = path(QStringLiteral("real.ini")), link = path(QStringLiteral("a/b/c/Backward.ini"));
+    QVERIFY(writeBytes(real, kOld));
+    if (chain && !makeSymbolicLink(QStringLiteral("real.ini"), path(QStringLiteral("second.ini"))))
+        QSKIP("this user cannot make symbolic links here");
+    if (!makeSymbolicLink(linkTo.isEmpty() ? real : linkTo, link))
+        QSKIP("this user cannot make symbolic links here");
+    const QString linkTarget = QFileInfo(link).symLinkTarget();
+
+    QString reason;
+    QVERIFY2(replaceFileDurably(link, kNew, &reason), qPrintable(reason));
+    QCOMPARE(readBytes(real), kNew);
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(QFileInfo(link).symLinkTarget(), linkTarget);
+    QCOMPARE(filesIn(QStringLiteral("a/b/c")), QStringList{QStringLiteral("Backward.ini")});
+    QCOMPARE(filesInFolder(), chain ? 2 : 1);
+}
+
+// Read-only rights on the file are how an administrator says "not this
+// user": a rename through a folder the user may write must not get round
+// them.
+void TestDurableFile::refusesFileUserMayNotWrite()
+{
+    QVERIFY(writeBytes(path(), kOld));
+#ifdef Q_OS_WIN
+    if (!setAccessList(path(), QStringLiteral("D:P(A;;FR;;;WD)")))
+        QSKIP("this system keeps no access lists (Wine)");
+    const auto readable = qScopeGuard([this] { setAccessList(path(), QStringLiteral("D:P(A;;FA;;;WD)")); });
+    const quint64 before = fileId(path());
+    QString reason;
+    QVERIFY(!replaceFileDurably(path(), kNew, &reason));
+    QCOMPARE(fileId(path()), before);
+#else
+    if (!nobody())
+        QSKIP("saving as another user needs root");
+    QVERIFY(::chmod(QFile::encodeName(folder()).constData(), 0777) == 0);
+    QVERIFY(::chmod(QFile::encodeName(path()).constData(), 0644) == 0);
+    const quint64 before = fileId(path());
+    const auto result = saveAsNobody([this](QString *why) { return replaceFileDurably(path(), kNew, why); });
+    QVERIFY(result);
+    const auto [saved, reason] = *result;
+    QVERIFY(!saved);
+    QCOMPARE(fileId(path()), before);
+    QCOMPARE(fileState(path()).owner, uid_t(0));
+#endif
+    QVERIFY2(reason.contains(QLatin1String("may not write")), qPrintable(reason));
+    QCOMPARE(readBytes(path()), kOld);
+    QCOMPARE(filesInFolder(), 1);
+}
+
+// Where a new file could not be the same file, the save writes in place.
+void TestDurableFile::keepsIdentity_data()
+{
+    QTest::addColumn<bool>("byNobody");
+    QTest::addColumn<bool>("ownedByNobody");
+    QTest::addColumn<bool>("hardLink");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("inPlace");
+    QTest::newRow("own file, its mode") << false << false << false << 0640 << false;
+    QTest::newRow("two hard links") << false << false << true << 0644 << true;
+    QTest::newRow("another owner, saved by root") << false << true << false << 0640 << false;
+    QTest::newRow("another owner, saved by that user") << true << false << false << 0666 << true;
+}
+
+void TestDurableFile::keepsIdentity()
+{
+    QFETCH(bool, byNobody);
+    QFETCH(bool, ownedByNobody);
+    QFETCH(bool, hardLink);
+    QFETCH(int, mode);
+    QFETCH(bool, inPlace);
+    QVERIFY(writeBytes(path(), kOld));
+    const QString other = path(QStringLiteral("Other name.ini"));
+    if (hardLink && !makeHardLink(path(), other))
+        QSKIP("no hard links here");
+    const quint64 before = fileId(path());
+    const auto save = [this](QString *why) { return replaceFileDurably(path(), kNew, why); };
+    QString reason;
+#ifdef Q_OS_WIN
+    if (byNobody || ownedByNobody || mode != 0644)
+        QSKIP("owners and modes are POSIX's; Windows keeps the access list");
+    QVERIFY2(save(&reason), qPrintable(reason));
+#else
+    if ((byNobody || ownedByNobody) && !nobody())
+        QSKIP("another user's file needs root");
+    QVERIFY(::chmod(QFile::encodeName(folder()).constData(), 0777) == 0);
+    QVERIFY(::chmod(QFile::encodeName(path()).constData(), mode_t(mode)) == 0);
+    if (ownedByNobody)
+        QVERIFY(::chown(QFile::encodeName(path()).constData(), nobody()->first, nobody()->second) == 0);
+    const FileState old = fileState(path());
+    const auto result = byNobody ? saveAsNobody(save) : std::pair{save(&reason), reason};
+    QVERIFY(result);
+    QVERIFY2(result->first, qPrintable(result->second));
+    const FileState now = fileState(path());
+    QCOMPARE(now.owner, old.owner);
+    QCOMPARE(now.group, old.group);
+    QCOMPARE(now.mode, mode_t(mode));
+#endif
+    QCOMPARE(readBytes(path()), kNew);
+    if (hardLink)
+        QCOMPARE(readBytes(other), kNew);
+    QCOMPARE(fileId(path()) == before, inPlace);
+    QCOMPARE(filesInFolder(), hardLink ? 2 : 1);
+}
+
+// Windows: the old file's own access list goes to the new file.
+void TestDurableFile::keepsAccessList()
+{
+#ifdef Q_OS_WIN
+    QVERIFY(writeBytes(path(), kOld));
+    const QString list = QStringLiteral("D:P(A;;FA;;;WD)(A;;FR;;;BU)");
+    if (!setAccessList(path(), list))
+        QSKIP("this system keeps no access lists (Wine)");
+    const quint64 before = fileId(path());
+    QString reason;
+    QVERIFY2(replaceFileDurably(path(), kNew, &reason), qPrintable(reason));
+    QVERIFY(fileId(path()) != before);
+    QCOMPARE(accessList(path()), list);
+    QCOMPARE(readBytes(path()), kNew);
+#else
+    QSKIP("access lists are Windows's; elsewhere the mode, owner and group count");
+#endif
 }
 
 // A settings file is about 300 bytes: a failing write of that size stays in
