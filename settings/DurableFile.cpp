@@ -10,6 +10,8 @@
 #include <optional>
 
 #ifdef Q_OS_WIN
+#include <QCryptographicHash>
+
 #include <memory>
 #include <string>
 
@@ -20,6 +22,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -31,6 +34,13 @@ namespace {
 // replace fail, often only for a moment.
 constexpr int kReplaceTries = 8;
 constexpr int kReplacePauseMs = 50;
+
+// How long a save waits for another window's save in the same folder.
+constexpr int kLockWaitMs = 10000;
+
+// What names a new file as ours: "Backward.ini.tavrin-AbCdEf".
+constexpr char kTemporaryMark[] = ".tavrin-";
+constexpr int kTemporaryRandomChars = 6;
 
 // The reason a technician reads under the failure message: Qt's text, or
 // else the failing step with the system's last error.
@@ -223,6 +233,36 @@ bool FileIdentity::giveTo(QTemporaryFile &file) const
 #endif
 }
 
+// Whether `name`, in the folder of the file named `fileName`, is a file that
+// one of our saves made beside it: QTemporaryFile's letters in our template.
+bool isOurTemporaryName(const QString &name, const QString &fileName)
+{
+#ifdef Q_OS_WIN
+    constexpr Qt::CaseSensitivity fileNameCase = Qt::CaseInsensitive;
+#else
+    constexpr Qt::CaseSensitivity fileNameCase = Qt::CaseSensitive;
+#endif
+    const QString prefix = fileName + QLatin1String(kTemporaryMark);
+    if (name.size() != prefix.size() + kTemporaryRandomChars || !name.startsWith(prefix, fileNameCase))
+        return false;
+    return std::all_of(name.cbegin() + prefix.size(), name.cend(), [](QChar c) {
+        return (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+               (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
+    });
+}
+
+// Removes the files that saves which died left beside `target`. Only under a
+// held SaveLock: then none of them is still being written.
+void removeLeftovers(const QString &target)
+{
+    const QFileInfo info(target);
+    const QDir folder = info.absoluteDir();
+    for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks)) {
+        if (isOurTemporaryName(name, info.fileName()))
+            QFile::remove(folder.filePath(name));
+    }
+}
+
 // What was written to `file` is on the disk, not only in the system's
 // cache: the controller reloads the file right after a save, and a cabinet
 // is often switched off right after that.
@@ -274,7 +314,8 @@ bool replaceBeside(const QString &target, const QByteArray &bytes, const FileIde
 {
     QString written;
     {
-        QTemporaryFile file(target + QStringLiteral(".XXXXXX"));
+        QTemporaryFile file(target + QLatin1String(kTemporaryMark) +
+                            QString(kTemporaryRandomChars, QLatin1Char('X')));
         // No file can be made beside it (a folder the user may not create
         // files in), or not as the same file: write in place.
         if (!file.open() || !identity.giveTo(file))
@@ -337,14 +378,57 @@ bool replaceFileDurably(const QString &path, const QByteArray &bytes, QString *r
     const QString target = resolvedFile(path, reason);
     if (target.isEmpty())
         return false;
+    const SaveLock lock(target);
     if (!mayWrite(target, reason))
         return false;
     const std::optional<FileIdentity> identity = FileIdentity::of(target, reason);
     if (!identity)
         return false;
+    if (lock.isHeld())
+        removeLeftovers(target);
     if (!identity->replaceKeepsIt())
         return overwriteFileInPlace(target, bytes, reason);
     return replaceBeside(target, bytes, *identity, reason);
+}
+
+SaveLock::SaveLock(const QString &file)
+{
+    const QString folder = QFileInfo(file).absolutePath();
+#ifdef Q_OS_WIN
+    // A named mutex: no file of its own in the folder, and the system hands
+    // it on when its holder dies.
+    const QByteArray key = QCryptographicHash::hash(folder.toLower().toUtf8(), QCryptographicHash::Sha1).toHex();
+    const std::wstring name = (QStringLiteral("Local\\Tavrin.save.") + QLatin1String(key)).toStdWString();
+    m_mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+    if (!m_mutex)
+        return;
+    const DWORD waited = WaitForSingleObject(m_mutex, kLockWaitMs);
+    m_held = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+#else
+    // A lock on the folder itself, which a save never replaces.
+    m_folder = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_folder < 0)
+        return;
+    constexpr int pauseMs = 20;
+    for (int waited = 0; !(m_held = ::flock(m_folder, LOCK_EX | LOCK_NB) == 0); waited += pauseMs) {
+        if (errno != EWOULDBLOCK || waited >= kLockWaitMs)
+            return;
+        QThread::msleep(pauseMs);
+    }
+#endif
+}
+
+SaveLock::~SaveLock()
+{
+#ifdef Q_OS_WIN
+    if (m_held)
+        ReleaseMutex(m_mutex);
+    if (m_mutex)
+        CloseHandle(m_mutex);
+#else
+    if (m_folder >= 0)
+        ::close(m_folder); // and with it the lock
+#endif
 }
 
 // The in-place writer, on its own: the one way to save a file that cannot be

@@ -6,8 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <functional>
 #include <memory>
@@ -205,6 +207,8 @@ private slots:
     void keepsIdentity_data();
     void keepsIdentity();
     void keepsAccessList();
+    void removesOwnLeftoversOnly();
+    void leavesLiveSaveAlone();
     void failedWriteLeavesOldFileWhole_data();
     void failedWriteLeavesOldFileWhole();
     void saveOnFullDisk_data();
@@ -399,6 +403,56 @@ void TestDurableFile::keepsAccessList()
 #else
     QSKIP("access lists are Windows's; elsewhere the mode, owner and group count");
 #endif
+}
+
+// A save that died left its whole new file; the next save removes it, and
+// only such files.
+void TestDurableFile::removesOwnLeftoversOnly()
+{
+    QVERIFY(writeBytes(path(), kOld));
+    const QStringList others = {
+        QStringLiteral("Backward.ini.tavrin-AbCdE"), QStringLiteral("Backward.ini.tavrin-AbCdEfG"),
+        QStringLiteral("Backward.ini.tavrin-Ab.dEf"), QStringLiteral("Backward.ini.AbCdEf"),
+        QStringLiteral("Other.ini.tavrin-AbCdEf")};
+    for (const QString &name : others + QStringList{QStringLiteral("Backward.ini.tavrin-x7Kq2Z")})
+        QVERIFY(writeBytes(path(name), kNew));
+    QVERIFY(QDir(folder()).mkdir(QStringLiteral("Backward.ini.tavrin-Folder")));
+
+    QString reason;
+    QVERIFY2(replaceFileDurably(path(), kNew, &reason), qPrintable(reason));
+    QCOMPARE(readBytes(path()), kNew);
+    QStringList expected = others + QStringList{QStringLiteral("Backward.ini")};
+    expected.sort();
+    QCOMPARE(filesIn(), expected);
+    QVERIFY(QFileInfo(path(QStringLiteral("Backward.ini.tavrin-Folder"))).isDir());
+}
+
+// Another window's save is writing its new file: this save waits for it,
+// and does not take that file for a leftover.
+void TestDurableFile::leavesLiveSaveAlone()
+{
+    QVERIFY(writeBytes(path(), kOld));
+    const QString live = path(QStringLiteral("Backward.ini.tavrin-LiveOn"));
+    QSemaphore holding;
+    bool held = false, stayed = false;
+    const std::unique_ptr<QThread> otherSave(QThread::create([&] {
+        const SaveLock lock(path());
+        held = lock.isHeld() && writeBytes(live, kOld);
+        holding.release();
+        QThread::msleep(300);
+        stayed = QFile::exists(live);
+        QFile::remove(live);
+    }));
+    otherSave->start();
+    holding.acquire();
+    QString reason;
+    const bool saved = replaceFileDurably(path(), kNew, &reason);
+    otherSave->wait();
+    QVERIFY(held);
+    QVERIFY(stayed);
+    QVERIFY2(saved, qPrintable(reason));
+    QCOMPARE(readBytes(path()), kNew);
+    QCOMPARE(filesInFolder(), 1);
 }
 
 // A settings file is about 300 bytes: a failing write of that size stays in
