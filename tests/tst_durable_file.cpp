@@ -1,5 +1,6 @@
 #include "FileSizeLimit.h"
 #include "ImmutableFile.h"
+#include "TestFolder.h"
 #include "settings/DurableFile.h"
 
 #include <QDir>
@@ -7,7 +8,6 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QSemaphore>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -42,18 +42,6 @@ QByteArray text(const char *line, int size)
 }
 const QByteArray kOld = text("; old line\r\n", 300);
 const QByteArray kNew = text("; new line\r\n", 310);
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
 
 #ifdef Q_OS_WIN
 std::wstring native(const QString &path)
@@ -192,7 +180,7 @@ std::optional<std::pair<bool, QString>> saveAsNobody(const std::function<bool(QS
 
 } // namespace
 
-class TestDurableFile : public QObject
+class TestDurableFile : public QObject, private TestFolder
 {
     Q_OBJECT
 
@@ -221,10 +209,6 @@ private slots:
     void heldFile();
 
 private:
-    // A folder of its own for every test function and data row.
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString folder() const { return m_dir->path(); }
-    QString path(const QString &name = QStringLiteral("Backward.ini")) const { return m_dir->filePath(name); }
     QStringList filesIn(const QString &name = {}) const
     {
         return QDir(path(name)).entryList(QDir::Files | QDir::Hidden | QDir::System);
@@ -235,13 +219,12 @@ private:
 
 void TestDurableFile::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
+    QVERIFY(renewFolder());
 }
 
 void TestDurableFile::cleanup()
 {
-    m_dir.reset();
+    dropFolder();
 }
 
 void TestDurableFile::neverCreatesFile_data()

@@ -1,15 +1,14 @@
 #include "settings/BackwardIni.h"
 #include "ImmutableFile.h"
+#include "TestFolder.h"
 #include "settings/DurableFile.h"
 #include "settings/SettingsFile.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
-#include <memory>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -29,18 +28,6 @@ Settings initialWith(Assignments changes, QByteArray comments = {})
         s[field] = value;
     s.leadingComments = comments;
     return s;
-}
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
 // `text` as Notepad saves it as "Unicode": UTF-16 after a byte-order mark.
@@ -91,7 +78,7 @@ const QByteArray kInitialFile = "\r\n\r\n[TRACE]\r\nENABLE = FALSE\r\nFINISHED_S
 
 } // namespace
 
-class TestSettings : public QObject
+class TestSettings : public QObject, private TestFolder
 {
     Q_OBJECT
 
@@ -119,23 +106,16 @@ private slots:
     void failedWriteGivesReason_data();
     void failedWriteGivesReason();
     void attributesBecomeArchiveOnly();
-
-private:
-    // A folder of its own for every test function and data row.
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString folder() const { return m_dir->path(); }
-    QString path(const QString &name = QStringLiteral("Backward.ini")) const { return m_dir->filePath(name); }
 };
 
 void TestSettings::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
+    QVERIFY(renewFolder());
 }
 
 void TestSettings::cleanup()
 {
-    m_dir.reset();
+    dropFolder();
 }
 
 void TestSettings::lineValue_data()
