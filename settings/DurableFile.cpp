@@ -234,7 +234,8 @@ bool FileIdentity::giveTo(QTemporaryFile &file) const
 }
 
 // Whether `name`, in the folder of the file named `fileName`, is a file that
-// one of our saves made beside it: QTemporaryFile's letters in our template.
+// one of our saves made beside it: our template, its X's made letters or
+// digits.
 bool isOurTemporaryName(const QString &name, const QString &fileName)
 {
 #ifdef Q_OS_WIN
