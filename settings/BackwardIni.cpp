@@ -1,5 +1,6 @@
 #include "settings/BackwardIni.h"
 
+#include "settings/Cp1252.h"
 #include "settings/TextTrim.h"
 
 const std::array<KeyDef, kFieldCount> &keyTable()
@@ -50,25 +51,6 @@ Settings Settings::initial()
     s[FieldId::T_Text_Movements] = "30";
     s[FieldId::T_Text_Cycflags] = "5";
     return s;
-}
-
-static char upperCp1252(char ch)
-{
-    const auto c = static_cast<unsigned char>(ch);
-    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
-        return static_cast<char>(c - 0x20);
-    if (c == 0x9A || c == 0x9C || c == 0x9E)
-        return static_cast<char>(c - 0x10);
-    if (c == 0xFF)
-        return static_cast<char>(0x9F);
-    return ch;
-}
-
-QByteArray toUpperCp1252(QByteArray text)
-{
-    for (char &c : text)
-        c = upperCp1252(c);
-    return text;
 }
 
 QByteArray normalizeLine(const QByteArray &line)

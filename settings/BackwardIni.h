@@ -64,8 +64,6 @@ struct Settings {
     static Settings initial();
 };
 
-// Upper case in the controller's code page (Windows-1252), byte by byte.
-QByteArray toUpperCp1252(QByteArray text);
 // Upper case, then leading and trailing spaces removed (a tab is no blank).
 QByteArray normalizeLine(const QByteArray &line);
 // The value of a normalised setting line: after the first "=", trimmed, cut

@@ -1,24 +1,17 @@
 #include "settings/BackwardIni.h"
-#include "FileSizeLimit.h"
 #include "ImmutableFile.h"
+#include "TestFolder.h"
+#include "settings/DurableFile.h"
 #include "settings/SettingsFile.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
-#include <memory>
-#include <optional>
-
-#include <QScopeGuard>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
-#endif
-#ifdef __linux__
-#include <sys/mount.h>
 #endif
 
 
@@ -35,18 +28,6 @@ Settings initialWith(Assignments changes, QByteArray comments = {})
         s[field] = value;
     s.leadingComments = comments;
     return s;
-}
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
 // `text` as Notepad saves it as "Unicode": UTF-16 after a byte-order mark.
@@ -97,7 +78,7 @@ const QByteArray kInitialFile = "\r\n\r\n[TRACE]\r\nENABLE = FALSE\r\nFINISHED_S
 
 } // namespace
 
-class TestSettings : public QObject
+class TestSettings : public QObject, private TestFolder
 {
     Q_OBJECT
 
@@ -121,40 +102,20 @@ private slots:
     void writtenLayout_data();
     void writtenLayout();
     void writeLoadWriteIsIdentical();
-    void writeNeverCreatesFile();
     void writeOverwritesReadOnlyFile();
-    void failedWriteLeavesOldFileWhole_data();
-    void failedWriteLeavesOldFileWhole();
-    void saveOnFullDisk_data();
-    void saveOnFullDisk();
     void failedWriteGivesReason_data();
     void failedWriteGivesReason();
-    void inPlaceWrite_data();
-    void inPlaceWrite();
-    void failedInPlaceWriteRestoresOldBytes_data();
-    void failedInPlaceWriteRestoresOldBytes();
-    void heldFile_data();
-    void heldFile();
     void attributesBecomeArchiveOnly();
-
-private:
-    // A folder of its own for every test function and data row.
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString folder() const { return m_dir->path(); }
-    QString path(const QString &name = QStringLiteral("Backward.ini")) const { return m_dir->filePath(name); }
-    int filesInFolder() const { return int(QDir(folder()).entryList(QDir::Files | QDir::Hidden).size()); }
-    std::optional<bool> saveInPlace(bool direct, const Settings &settings, qint64 limit, QString *reason);
 };
 
 void TestSettings::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
+    QVERIFY(renewFolder());
 }
 
 void TestSettings::cleanup()
 {
-    m_dir.reset();
+    dropFolder();
 }
 
 void TestSettings::lineValue_data()
@@ -456,19 +417,6 @@ void TestSettings::writeLoadWriteIsIdentical()
     QCOMPARE(readBytes(path()), written);
 }
 
-void TestSettings::writeNeverCreatesFile()
-{
-    const QString missing = path(QStringLiteral("absent.ini"));
-    QString reason;
-    QVERIFY(!writeSettingsFile(missing, Settings::initial(), &reason));
-    QVERIFY(!reason.isEmpty());
-    QVERIFY(!QFile::exists(missing));
-    reason.clear();
-    QVERIFY(!overwriteFileInPlace(missing, kInitialFile, &reason));
-    QVERIFY(!reason.isEmpty());
-    QVERIFY(!QFile::exists(missing));
-}
-
 void TestSettings::writeOverwritesReadOnlyFile()
 {
     QVERIFY(writeBytes(path(), "old"));
@@ -476,92 +424,6 @@ void TestSettings::writeOverwritesReadOnlyFile()
     QVERIFY(writeSettingsFile(path(), Settings::initial()));
     QCOMPARE(readBytes(path()), kInitialFile);
     QVERIFY(QFile::permissions(path()) & QFileDevice::WriteOwner);
-}
-
-// A settings file is about 300 bytes: a failing write of that size stays in
-// Qt's write buffer until the file is flushed, a large one does not.
-void TestSettings::failedWriteLeavesOldFileWhole_data()
-{
-    QTest::addColumn<QByteArray>("comments");
-    QTest::addColumn<qint64>("limit");
-    const qint64 oldSize = kInitialFile.size();
-    const QByteArray realSize = "; cell 4\r\n", large(24 * 1024, ';');
-    for (const auto &[name, comments] : {std::pair{"real size", realSize}, std::pair{"24 KB", large}}) {
-        QTest::addRow("%s, no room", name) << comments << qint64(0);
-        QTest::addRow("%s, limit below the old size", name) << comments << oldSize / 3;
-        QTest::addRow("%s, limit at the old size", name) << comments << oldSize;
-        QTest::addRow("%s, limit above the old size", name) << comments << oldSize + 4;
-    }
-}
-
-void TestSettings::failedWriteLeavesOldFileWhole()
-{
-    QFETCH(QByteArray, comments);
-    QFETCH(qint64, limit);
-    QVERIFY(writeBytes(path(), kInitialFile));
-    const Settings settings = initialWith({{FieldId::T_Text_Movements, "12"}}, comments);
-    QVERIFY(renderSettings(settings).size() > limit);
-
-    QString reason;
-    bool written = false;
-    {
-        const FileSizeLimit fullDisk(limit);
-        if (!fullDisk.isSet())
-            QSKIP("no file size limit on this platform");
-        written = writeSettingsFile(path(), settings, &reason);
-    }
-
-    QVERIFY(!written);
-    QVERIFY(!reason.isEmpty());
-    QCOMPARE(readBytes(path()), kInitialFile);
-    QCOMPARE(filesInFolder(), 1);
-}
-
-// A real full file system, not a stand-in: a small one mounted for the test
-// and filled up. Only a file that needs more room than the old one had can
-// fail in place; every file written beside the old one needs new room.
-void TestSettings::saveOnFullDisk_data()
-{
-    QTest::addColumn<bool>("inPlace");
-    QTest::addColumn<QByteArray>("comments");
-    QTest::addColumn<bool>("fits");
-    const QByteArray realSize = "; cell 4\r\n", large(24 * 1024, ';');
-    QTest::newRow("replace, real size") << false << realSize << false;
-    QTest::newRow("replace, 24 KB") << false << large << false;
-    QTest::newRow("in place, real size") << true << realSize << true;
-    QTest::newRow("in place, 24 KB") << true << large << false;
-}
-
-void TestSettings::saveOnFullDisk()
-{
-#ifdef __linux__
-    QFETCH(bool, inPlace);
-    QFETCH(QByteArray, comments);
-    QFETCH(bool, fits);
-    const QByteArray mountPoint = QFile::encodeName(folder());
-    if (::mount("tavrin-test", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
-        QSKIP("cannot mount a small file system here (needs root)");
-    const auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
-    QVERIFY(writeBytes(path(), kInitialFile));
-    {
-        QFile filler(path(QStringLiteral("filler")));
-        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-        const QByteArray block(4096, 'x');
-        while (filler.write(block) == block.size()) {
-        }
-    }
-
-    const Settings settings = initialWith({{FieldId::T_Text_Movements, "12"}}, comments);
-    QString reason;
-    const bool written = inPlace ? overwriteFileInPlace(path(), renderSettings(settings), &reason)
-                                 : writeSettingsFile(path(), settings, &reason);
-    QCOMPARE(written, fits);
-    QCOMPARE(reason.isEmpty(), fits);
-    QCOMPARE(readBytes(path()), fits ? renderSettings(settings) : kInitialFile);
-    QCOMPARE(filesInFolder(), 2);
-#else
-    QSKIP("mounting a small file system is Linux's");
-#endif
 }
 
 void TestSettings::failedWriteGivesReason_data()
@@ -583,114 +445,6 @@ void TestSettings::failedWriteGivesReason()
     QString reason;
     QVERIFY(!writeSettingsFile(path(), Settings::initial(), &reason));
     QVERIFY(!reason.trimmed().isEmpty());
-}
-
-// Saves `settings` in place, under a file size limit when `limit` is not 0:
-// by a direct call, as for a file held against replacing on Windows, or by a
-// save into a folder where no file can be made beside the file. Empty when
-// that folder or the limit cannot be set up here.
-std::optional<bool> TestSettings::saveInPlace(bool direct, const Settings &settings, qint64 limit, QString *reason)
-{
-    std::optional<ImmutableFile> noFileBeside;
-    if (!direct) {
-        noFileBeside.emplace(folder());
-        if (!noFileBeside->isSet() || writeBytes(path(QStringLiteral("probe")), {}))
-            return std::nullopt;
-    }
-    std::optional<FileSizeLimit> sizeLimit;
-    if (limit != 0 && !sizeLimit.emplace(limit).isSet())
-        return std::nullopt;
-    return direct ? overwriteFileInPlace(path(), renderSettings(settings), reason)
-                  : writeSettingsFile(path(), settings, reason);
-}
-
-void TestSettings::inPlaceWrite_data()
-{
-    QTest::addColumn<bool>("direct");
-    QTest::addColumn<QByteArray>("old");
-    for (const bool direct : {true, false}) {
-        const char *way = direct ? "direct" : "no file beside";
-        QTest::addRow("%s, old file longer", way) << direct << QByteArray(16 * 1024, ';') + kInitialFile;
-        QTest::addRow("%s, old file shorter", way) << direct << QByteArray("old");
-        QTest::addRow("%s, old file empty", way) << direct << QByteArray();
-    }
-}
-
-void TestSettings::inPlaceWrite()
-{
-    QFETCH(bool, direct);
-    QFETCH(QByteArray, old);
-    QVERIFY(writeBytes(path(), old));
-    const Settings settings = initialWith({{FieldId::T_Check_Enable, "TRUE"}}, "; NOTE\r\n");
-    QString reason;
-    const std::optional<bool> written = saveInPlace(direct, settings, 0, &reason);
-    if (!written)
-        QSKIP("the file system or the user cannot close a folder to new files");
-    QVERIFY2(*written, qPrintable(reason));
-    QCOMPARE(readBytes(path()), renderSettings(settings));
-    QCOMPARE(filesInFolder(), 1);
-}
-
-// A full disk lets a write reach the end of the old file's room, no further;
-// a size limit stops it wherever it lies.
-void TestSettings::failedInPlaceWriteRestoresOldBytes_data()
-{
-    QTest::addColumn<bool>("direct");
-    QTest::addColumn<qint64>("limit");
-    const qint64 oldSize = kInitialFile.size();
-    for (const bool direct : {true, false}) {
-        const char *way = direct ? "direct" : "no file beside";
-        QTest::addRow("%s, full disk", way) << direct << oldSize;
-        QTest::addRow("%s, size limit past the old end", way) << direct << oldSize + 4096;
-        QTest::addRow("%s, size limit inside the old bytes", way) << direct << oldSize / 2;
-    }
-}
-
-void TestSettings::failedInPlaceWriteRestoresOldBytes()
-{
-    QFETCH(bool, direct);
-    QFETCH(qint64, limit);
-    QVERIFY(writeBytes(path(), kInitialFile));
-    Settings big = initialWith({{FieldId::T_Text_Movements, "12"}});
-    big.leadingComments = QByteArray(64 * 1024, ';');
-    QString reason;
-    const std::optional<bool> written = saveInPlace(direct, big, limit, &reason);
-    if (!written)
-        QSKIP("no size limit, or the file system or the user cannot close a folder to new files");
-    QVERIFY(!*written);
-    QVERIFY(!reason.trimmed().isEmpty());
-    QCOMPARE(readBytes(path()), kInitialFile);
-    QCOMPARE(filesInFolder(), 1);
-}
-
-// Another program holds the file open without delete sharing, so it cannot
-// be replaced: saved in place when the holder allows writing, else refused.
-void TestSettings::heldFile_data()
-{
-    QTest::addColumn<bool>("othersMayWrite");
-    QTest::newRow("holder shares reading and writing") << true;
-    QTest::newRow("holder shares reading only") << false;
-}
-
-void TestSettings::heldFile()
-{
-#ifdef Q_OS_WIN
-    QFETCH(bool, othersMayWrite);
-    const QByteArray old = "[TRACE]\r\nENABLE = TRUE\r\n";
-    QVERIFY(writeBytes(path(), old));
-    const DWORD sharing = FILE_SHARE_READ | (othersMayWrite ? FILE_SHARE_WRITE : 0);
-    const HANDLE holder = CreateFileW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path()).utf16()),
-                                      GENERIC_READ, sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    QVERIFY(holder != INVALID_HANDLE_VALUE);
-    QString reason;
-    const bool written = writeSettingsFile(path(), Settings::initial(), &reason);
-    CloseHandle(holder);
-    QCOMPARE(written, othersMayWrite);
-    QCOMPARE(readBytes(path()), othersMayWrite ? kInitialFile : old);
-    QCOMPARE(reason.isEmpty(), othersMayWrite);
-#else
-    QSKIP("sharing modes are Windows's");
-#endif
 }
 
 void TestSettings::attributesBecomeArchiveOnly()

@@ -3,7 +3,10 @@
 # save that does not fit on the disk is reported and changes nothing.
 #  1. Under strace: the new file's data is synced, then renamed over the old
 #     one, then the folder is synced, and only then is the reload requested.
-#  2. As root, on a small file system mounted as drive C: and filled up: Enter
+#  2. As root, the program run as nobody on a file that only root may write,
+#     in a folder that everyone may write: Enter shows "Cant save", the file
+#     keeps every byte and its owner, and no reload is requested.
+#  3. As root, on a small file system mounted as drive C: and filled up: Enter
 #     shows "Cant save", the file keeps every byte and no reload is requested.
 # Usage: bash tests/shell/xvfb.sh bash tests/process/durable_save.sh TAVRIN_FAULTS
 set -euo pipefail
@@ -59,6 +62,33 @@ else
     [ "$synced" -lt "$renamed" ] && [ "$renamed" -lt "$folder" ] && [ "$folder" -lt "$reload" ] ||
         fail "the steps are out of order"
     echo "PASS: synced, renamed, folder synced, then the reload requested"
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "SKIP: running the program as another user needs root"
+else
+    printf '%s' "$note" > "$ini"
+    chmod 644 "$ini"
+    chmod 777 "$(dirname "$ini")"
+    chmod 755 "$work" "$work/QEL" "$work/QEL/Roboter"
+    old=$(od -An -c "$ini")
+    mkdir -m 777 "$work/home"
+    cp "${XAUTHORITY:-/dev/null}" "$work/xauthority"
+    chmod 644 "$work/xauthority"
+    : > "$work/stderr"
+    setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$work/home" XAUTHORITY="$work/xauthority" \
+        TAVRIN_DRIVE_C="$work" "$binary" 2>> "$work/stderr" &
+    pid=$!
+    wait_window
+    xdotool key Return
+    wait_line '^status: restored$' 15 || fail "Apply did not end"
+    grep -q '^message: Cant save C:\\QEL\\Roboter\\Init\\Backward\.ini\\r\\nThis user may not write the file: .' \
+        "$work/stderr" || fail "no \"Cant save\" message with the system's reason"
+    grep -q 'SetVar' "$work/stderr" && fail "the controller was asked to reload a file that was not saved"
+    [ "$(od -An -c "$ini")" = "$old" ] && [ "$(stat -c %u:%g "$ini")" = 0:0 ] || fail "the settings file changed"
+    [ "$(ls -A "$(dirname "$ini")")" = Backward.ini ] || fail "files were left beside the settings file"
+    end_with_escape
+    echo "PASS: as nobody, on a file only root may write, Enter said \"Cant save\", kept it, asked for no reload"
 fi
 
 # Drive C: on its own small file system; the program's standard error stays outside.
