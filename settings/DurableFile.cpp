@@ -434,23 +434,58 @@ SaveLock::~SaveLock()
 
 // The in-place writer, on its own: the one way to save a file that cannot be
 // replaced, and the steps a crash can cut.
+namespace {
+
+// `size` bytes that any INI reader skips as blank lines: CR LF pairs, after
+// one space where the count is odd.
+QByteArray blankLines(qint64 size)
+{
+    QByteArray lines(size % 2 ? " " : "");
+    while (lines.size() < size)
+        lines += "\r\n";
+    return lines;
+}
+
+} // namespace
+
 bool overwriteFileInPlace(const QString &path, const QByteArray &bytes, QString *reason)
 {
     QFile file(path);
-    // Unbuffered, so that the bytes go down in one write call.
+    // Unbuffered, so that each step goes down in one write call.
     if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered))
         return fail(reason, stepFailure(file, "Cannot open the file"));
     const QByteArray old = file.readAll();
     if (file.error() != QFileDevice::NoError || old.size() != file.size())
         return fail(reason, stepFailure(file, "Cannot read the file"));
-    if (!file.seek(0))
-        return fail(reason, stepFailure(file, "Cannot write the file"));
 
-    const qint64 written = file.write(bytes);
+    // A file's length reaches the disk apart from its bytes, so no step
+    // changes both: the file grows with blank lines to the longer of the two
+    // lengths, then the new bytes, padded with blank lines to that length,
+    // take the place of those that differ, then the file is cut to the new
+    // length, each step synced before the next. A power cut leaves the old
+    // bytes or the new ones, either maybe followed by blank lines; within the
+    // middle step only where the bytes that differ span more than one sector.
+    const qint64 length = std::max<qint64>(old.size(), bytes.size());
+    const QByteArray grown = old + blankLines(length - old.size());
+    const QByteArray padded = bytes + blankLines(length - bytes.size());
+    qint64 first = 0, end = length;
+    const char *was = grown.constData(), *will = padded.constData();
+    while (first < end && was[first] == will[first])
+        ++first;
+    while (end > first && was[end - 1] == will[end - 1])
+        --end;
+
     QString why;
-    if (written != bytes.size() || !syncToDisk(file))
+    qint64 written = 0; // of the bytes from `first` on
+    const qint64 growth = length - old.size();
+    if (growth > 0 && !(file.seek(old.size()) && file.write(was + old.size(), growth) == growth &&
+                        syncToDisk(file)))
+        why = stepFailure(file, "Cannot lengthen the file");
+    else if (first < end && !(file.seek(first) &&
+                              (written = file.write(will + first, end - first)) == end - first &&
+                              syncToDisk(file)))
         why = stepFailure(file, "Cannot write the file");
-    else if (!file.resize(bytes.size()) || !syncToDisk(file))
+    else if (length > bytes.size() && !(file.resize(bytes.size()) && syncToDisk(file)))
         why = stepFailure(file, "Cannot shorten the file");
     if (why.isEmpty())
         return true;
@@ -458,9 +493,10 @@ bool overwriteFileInPlace(const QString &path, const QByteArray &bytes, QString 
     // Put back the old bytes that the write reached, then the old length. The
     // bytes past those are untouched: rewriting them could fail for no reason
     // under a size limit that the old file already exceeds.
-    const qint64 reached = std::min<qint64>(std::max<qint64>(written, 0), old.size());
-    const bool restored = file.seek(0) && file.write(old.constData(), reached) == reached &&
-                          (file.size() == old.size() || file.resize(old.size())) && syncToDisk(file);
+    const qint64 reached = std::max<qint64>(std::min<qint64>(first + std::max<qint64>(written, 0), old.size()) - first, 0);
+    const bool restored =
+        (reached == 0 || (file.seek(first) && file.write(old.constData() + first, reached) == reached)) &&
+        (file.size() == old.size() || file.resize(old.size())) && syncToDisk(file);
     if (!restored)
         why += QStringLiteral("; the old contents could not be put back: ") +
                stepFailure(file, "Cannot restore the file");

@@ -30,12 +30,15 @@ bool makeWritable(const QString &path, QString *reason = nullptr);
 // disk.
 bool replaceFileDurably(const QString &path, const QByteArray &bytes, QString *reason = nullptr);
 
-// Writes `bytes` over those of the existing file, cuts the file to their
-// length and syncs both to the disk. A failing step (a full disk, a size
-// limit, a device error, a failed sync) puts the old bytes and length back,
-// so the file stays whole; only a crash or power loss between the one write
-// and the cut can leave a mix. Never creates the file. Takes no SaveLock. On
-// failure `reason` is never empty.
+// Writes `bytes` over those of the existing file and cuts it to their length,
+// so that at every moment the file holds its old bytes or the new ones, either
+// maybe followed by blank lines (spaces, CR LF) that a reader skips: the
+// length changes in steps of their own, each synced. Only where the bytes that
+// change span more than one 512-byte sector of the disk can a power cut in the
+// one write of them leave some sectors old and others new. A failing step (a
+// full disk, a size limit, a device error, a failed sync) puts the old bytes
+// and length back, so the file stays whole. Never creates the file. Takes no
+// SaveLock. On failure `reason` is never empty.
 bool overwriteFileInPlace(const QString &path, const QByteArray &bytes, QString *reason = nullptr);
 
 // Saves of this program into one folder take turns, across processes: while

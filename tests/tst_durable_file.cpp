@@ -547,6 +547,9 @@ void TestDurableFile::inPlaceWrite_data()
         QTest::addRow("%s, old file longer", way) << direct << text(";", 16 * 1024) + kOld;
         QTest::addRow("%s, old file shorter", way) << direct << QByteArray("old");
         QTest::addRow("%s, old file empty", way) << direct << QByteArray();
+        // Padded with an odd number of blank bytes on the way.
+        QTest::addRow("%s, old file one byte shorter", way) << direct << kNew.left(kNew.size() - 1);
+        QTest::addRow("%s, old file one byte longer", way) << direct << kNew + ';';
     }
 }
 
