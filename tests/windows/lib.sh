@@ -86,7 +86,14 @@ press() {
 # technician copies a Windows message (title, text and buttons, between
 # dashed lines).
 box_text() {
+    local before text
+    before=$(xclip -o -selection clipboard 2>/dev/null) || true
     press "$1" ctrl+c
-    sleep 0.5
-    xclip -o -selection clipboard 2>/dev/null | tr -d '\r'
+    # Until the copy arrives; the same text as before is the same box's text.
+    for _ in $(seq 50); do
+        text=$(xclip -o -selection clipboard 2>/dev/null) || true
+        [ -n "$text" ] && [ "$text" != "$before" ] && break
+        sleep 0.1
+    done
+    tr -d '\r' <<< "$text"
 }

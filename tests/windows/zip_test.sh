@@ -26,11 +26,17 @@ size_at() {
     set_dpi "$1"
     start_program
     window=$(wait_title 'Edit: Backward\.ini' 60) || fail "the window did not open at $1 dpi"
-    sleep 0.5
+    # Wine may still move or scale the window once it is shown: read it once it holds still.
+    local last=
+    for _ in $(seq 50); do
+        size=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
+        [ -n "$size" ] && [ "$size" = "$last" ] && break
+        last=$size
+        sleep 0.1
+    done
     if [ -n "${TAVRIN_SCREENSHOTS:-}" ] && command -v import > /dev/null; then
         import -window root "$TAVRIN_SCREENSHOTS/tavrin-${TAVRIN_WINE_VERSION:-wine}-$1dpi.png"
     fi
-    size=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
     press "$window" Escape
     wait_end 10 || fail "Escape did not end the program at $1 dpi"
 }
