@@ -3,6 +3,7 @@
 #include "app/MessageBoxes.h"
 
 #include <QAbstractItemView>
+#include <QElapsedTimer>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTimer>
@@ -397,13 +398,22 @@ bool showRealMessageBox(Tavrin *window, Note note)
     MessageBoxes boxes;
     boxes.setOwner(window);
     bool boxWasActive = false;
-    QTimer::singleShot(300, [&] {
+    // Looked at once the box is shown and active, however long that takes on
+    // a busy machine; after ten seconds, as it is then.
+    QElapsedTimer waited;
+    waited.start();
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
         QWidget *modal = QApplication::activeModalWidget();
         boxWasActive = modal && QApplication::activeWindow() == modal;
+        if (!boxWasActive && waited.elapsed() < 10000)
+            return;
+        look.stop();
         note();
         if (modal)
             QTest::keyClick(modal, Qt::Key_Return); // the box's own key, not the window's
     });
+    look.start(20);
     boxes.show(QStringLiteral("over the window"));
     window->activateWindow(); // as the window manager does when the box goes
     return boxWasActive && QTest::qWaitForWindowActive(window);

@@ -18,7 +18,7 @@ note=$'; cell 4\r\n[trace]\r\nenable = true\r\nmovements = 12\r\n'
 # The window found by its name alone: $pid is strace's, which ends with the
 # program and passes on its status.
 wait_traced_window() {
-    window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Edit: Backward\.ini$' | head -n 1) ||
+    window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Edit: Backward\.ini$' | head -n 1) ||
         fail "no window"
     xdotool windowfocus --sync "$window"
 }

@@ -26,11 +26,12 @@ start_program() {
     pid=$!
 }
 
-# Waits for the editor window and gives it the keyboard focus. The server
+# Waits for the editor window (a minute: a sanitizer build on a busy machine
+# takes seconds to load a large file) and gives it the keyboard focus. The server
 # tells the program of its focus before any key pressed after it, so the keys
 # need no pause.
 wait_window() {
-    window=$(timeout 30 xdotool search --all --sync --onlyvisible --pid "$pid" --name '^Edit: Backward\.ini$' | head -n 1) ||
+    window=$(timeout 60 xdotool search --all --sync --onlyvisible --pid "$pid" --name '^Edit: Backward\.ini$' | head -n 1) ||
         fail "no window"
     xdotool windowfocus --sync "$window"
 }

@@ -58,7 +58,7 @@ cp "$ini" "$other_drive/QEL/Roboter/Init/"
 TAVRIN_DRIVE_C="$other_drive" QT_LOGGING_RULES= "$binary" 2> /dev/null &
 other=$!
 trap 'kill "$other" 2>/dev/null || true; stop_program; rm -rf "$work"' EXIT
-other_window=$(timeout 30 xdotool search --all --sync --onlyvisible --pid "$other" --name '^Edit: Backward\.ini$' |
+other_window=$(timeout 60 xdotool search --all --sync --onlyvisible --pid "$other" --name '^Edit: Backward\.ini$' |
     head -n 1) || fail "the other program's window did not open"
 closed=()
 start_program "$binary" TAVRIN_CONTROLLER=silent
