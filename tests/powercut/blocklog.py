@@ -14,8 +14,8 @@ replay BASE LOG FILE OLD NEW START RELOAD
     on: the image as it stood at that flush (BASE plus the logged writes)
     plus subsets of the writes after it up to the next flush, since a disk
     may keep any of them; all of them where there are few, else random ones
-    with a fixed seed. Each image is mounted (ext4 replays its journal) and
-    FILE, a path inside it, read: the OLD file, the NEW one (either may be
+    chosen the same way every run. Each image is mounted (ext4 recovers its
+    journal) and FILE, a path inside it, read: the OLD file, the NEW one (either may be
     followed by blank lines: CR LF pairs, after one space for an odd count),
     or anything else, which fails. So does
     the old file where the crash can come after the first note after START
@@ -35,7 +35,7 @@ WRITE, FLUSH, NOTE = b"W", b"F", b"N"
 HEADER = struct.Struct("<cQI")
 IMAGES_PER_FLUSH = 16
 BLOCK = 4096
-SEED = 25
+RANDOM_START = 25  # the same subsets every run
 WHOLE = ("old", "old + blank lines", "new", "new + blank lines")
 
 
@@ -180,7 +180,7 @@ def replay(base, log_path, file, old_path, new_path, enter, reload):
     print(f"after Enter: {writes_after} block writes, {sum(1 for i in flushes if i > first)} flushes")
 
     disk = bytearray(open(base, "rb").read())  # as it stood at the last flush
-    rng = random.Random(SEED)
+    rng = random.Random(RANDOM_START)
     starts = [-1] + flushes  # -1: the base image, before any flush
     begin = max(i for i in starts if i < first)
     counts, failures, images = {}, 0, 0

@@ -32,7 +32,7 @@ for _ in $(seq 200); do
     sleep 0.05
 done
 display=$(grep -m 1 '^[0-9][0-9]*$' "$dir/display" 2>/dev/null) || {
-    echo "xvfb.sh: Xvfb did not start:" >&2
+    echo "xvfb.sh: the virtual display did not start:" >&2
     cat "$dir/log" >&2
     exit 1
 }
