@@ -1,5 +1,7 @@
 #include "controller/TrelkControl.h"
 
+#include "controller/ControlRegistry.h"
+#include "controller/ControlSite.h"
 #include "controller/CountedObject.h"
 
 #include <windows.h>
@@ -10,7 +12,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <cwchar>
 #include <vector>
 
@@ -27,33 +28,6 @@ enum : DISPID {
     kConnectClient = 117,
     kDisconnectClient = 118,
 };
-
-std::string utf8(const wchar_t *text, int length)
-{
-    if (!text || length == 0)
-        return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string out(size_t(std::max(size, 0)), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
-    if (length < 0 && !out.empty())
-        out.pop_back(); // the terminating NUL
-    return out;
-}
-
-// The system's words for a failure code, with the code itself.
-std::string describe(HRESULT hr)
-{
-    wchar_t *words = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, DWORD(hr), 0, reinterpret_cast<wchar_t *>(&words), 0, nullptr);
-    std::string text = words ? utf8(words, -1) : std::string();
-    LocalFree(words);
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
-    char code[32];
-    std::snprintf(code, sizeof code, "HRESULT 0x%08lX", static_cast<unsigned long>(hr));
-    return text.empty() ? std::string(code) : text + " (" + code + ")";
-}
 
 void check(HRESULT hr, const char *what)
 {
@@ -188,6 +162,8 @@ public:
             return DISP_E_TYPEMISMATCH;
         if (!fitsJobNumber(job))
             return DISP_E_OVERFLOW;
+        if (!m_handler)
+            return S_OK; // the host has gone
         try {
             m_handler(short(job), status);
         } catch (...) {
@@ -196,86 +172,14 @@ public:
         return S_OK;
     }
 
+    // Called before Unadvise: a control may still fire into a sink it holds,
+    // and the handler's owner is going.
+    void forgetHandler() { m_handler = nullptr; }
+
 private:
     IID m_events;
     DISPID m_jobFinished;
     TrelkControl::JobFinishedHandler m_handler;
-};
-
-// The container side a control talks to while it is hosted.
-class HostSite final : public CountedObject<IOleClientSite, IOleInPlaceSite>
-{
-public:
-    explicit HostSite(HWND window) : m_window(window) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
-    {
-        if (!object)
-            return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite))
-            *object = static_cast<IOleClientSite *>(this);
-        else if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceSite))
-            *object = static_cast<IOleInPlaceSite *>(this);
-        else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-
-    // IOleClientSite
-    HRESULT STDMETHODCALLTYPE SaveObject() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker **moniker) override
-    {
-        *moniker = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer **container) override
-    {
-        *container = nullptr;
-        return E_NOINTERFACE;
-    }
-    HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
-
-    // IOleWindow
-    HRESULT STDMETHODCALLTYPE GetWindow(HWND *window) override
-    {
-        *window = m_window;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-
-    // IOleInPlaceSite
-    HRESULT STDMETHODCALLTYPE CanInPlaceActivate() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnInPlaceActivate() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnUIActivate() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame **frame, IOleInPlaceUIWindow **document,
-                                               LPRECT position, LPRECT clip, LPOLEINPLACEFRAMEINFO info) override
-    {
-        *frame = nullptr;
-        *document = nullptr;
-        GetClientRect(m_window, position);
-        GetClientRect(m_window, clip);
-        if (info) {
-            info->fMDIApp = FALSE;
-            info->hwndFrame = m_window;
-            info->haccel = nullptr;
-            info->cAccelEntries = 0;
-        }
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Scroll(SIZE) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE OnUIDeactivate(BOOL) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT) override { return S_OK; }
-
-private:
-    HWND m_window;
 };
 
 const wchar_t kHostClass[] = L"TavrinTrelkHost";
@@ -298,57 +202,6 @@ HWND createHostWindow()
     if (!window)
         check(HRESULT_FROM_WIN32(GetLastError()), "Creating the control's host window");
     return window;
-}
-
-// Reads the default value of a key under HKEY_CLASSES_ROOT in one registry
-// view: KEY_WOW64_32KEY, KEY_WOW64_64KEY, or 0 for this program's own.
-bool classesValue(const std::wstring &key, REGSAM view, std::wstring &value)
-{
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE | view, &handle) != ERROR_SUCCESS)
-        return false;
-    DWORD type = 0;
-    DWORD size = 0;
-    LONG read = RegQueryValueExW(handle, nullptr, nullptr, &type, nullptr, &size);
-    std::wstring text(size / sizeof(wchar_t) + 1, L'\0'); // the registry may hold no terminating NUL
-    if (read == ERROR_SUCCESS && type == REG_SZ)
-        read = RegQueryValueExW(handle, nullptr, nullptr, &type, reinterpret_cast<BYTE *>(text.data()), &size);
-    RegCloseKey(handle);
-    if (read != ERROR_SUCCESS || type != REG_SZ)
-        return false;
-    value = text.c_str();
-    return true;
-}
-
-bool hasInprocServer(const wchar_t *progId, REGSAM view)
-{
-    std::wstring classId;
-    HKEY server = nullptr;
-    if (!classesValue(std::wstring(progId) + L"\\CLSID", view, classId) ||
-        RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"CLSID\\" + classId + L"\\InprocServer32").c_str(), 0,
-                      KEY_QUERY_VALUE | view, &server) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(server);
-    return true;
-}
-
-// Why the control cannot be created when the system finds no class for it.
-// An in-process control is loaded only by programs of its own bitness, and
-// each bitness has its own view of the registry.
-[[noreturn]] void throwNotRegistered(const wchar_t *progId)
-{
-    const std::string name = utf8(progId, -1);
-    const bool is64Bit = sizeof(void *) == 8;
-    const bool in32 = hasInprocServer(progId, KEY_WOW64_32KEY);
-    const bool in64 = hasInprocServer(progId, KEY_WOW64_64KEY);
-    if (is64Bit && in32 && !in64)
-        throw TrelkControlError("The control " + name +
-                                " is registered for 32-bit programs only; this program is a 64-bit program");
-    if (!is64Bit && in64 && !in32)
-        throw TrelkControlError("The control " + name +
-                                " is registered for 64-bit programs only; this program is a 32-bit program");
-    throw TrelkControlError("The controller's communication control " + name +
-                            " is not registered on this PC (Trelk.ocx)");
 }
 
 bool meansNotRegistered(HRESULT hr)
@@ -481,12 +334,76 @@ Events eventsOf(IUnknown *control, IDispatch *dispatch, const CLSID &classId, IC
     return {iid, jobFinished};
 }
 
+// The name a form gives its one control, told to it as its DISPLAYNAME.
+const wchar_t kControlName[] = L"Trelk1";
+
+// A licensed class refuses a plain creation; a PC with its full licence
+// gives the key for a licensed one.
+ComPtr<IUnknown> createLicensed(const wchar_t *progId, const CLSID &classId)
+{
+    ComPtr<IClassFactory2> factory;
+    LICINFO licence{};
+    licence.cbLicInfo = sizeof licence;
+    HRESULT hr = CoGetClassObject(classId, CLSCTX_INPROC_SERVER, nullptr, IID_PPV_ARGS(&factory));
+    if (SUCCEEDED(hr))
+        hr = factory->GetLicInfo(&licence);
+    if (SUCCEEDED(hr) && !(licence.fLicVerified && licence.fRuntimeKeyAvail))
+        hr = CLASS_E_NOTLICENSED;
+    BSTR key = nullptr;
+    if (SUCCEEDED(hr))
+        hr = factory->RequestLicKey(0, &key);
+    ComPtr<IUnknown> control;
+    if (SUCCEEDED(hr))
+        hr = factory->CreateInstanceLic(nullptr, nullptr, IID_IUnknown, key, &control);
+    SysFreeString(key);
+    if (FAILED(hr))
+        throwNotLicensed(progId, hr == E_NOINTERFACE ? CLASS_E_NOTLICENSED : hr);
+    return control;
+}
+
+// A new control's properties at their defaults, through whichever way it
+// keeps them.
+void initialise(IUnknown *control)
+{
+    ComPtr<IPersistStreamInit> stream;
+    ComPtr<IPersistPropertyBag> bag;
+    if (SUCCEEDED(control->QueryInterface(IID_PPV_ARGS(&stream))))
+        check(stream->InitNew(), "Initialising the control");
+    else if (SUCCEEDED(control->QueryInterface(IID_PPV_ARGS(&bag))))
+        check(bag->InitNew(), "Initialising the control");
+}
+
+// Sited, initialised and activated in place in the documented order, as a
+// form does it: activated, a control may make the window that delivers its
+// events, and one that is not delivers none.
+void activate(IOleObject *control, const CLSID &classId, IOleClientSite *site, HWND window, const wchar_t *progId)
+{
+    DWORD misc = 0;
+    HRESULT status = control->GetMiscStatus(DVASPECT_CONTENT, &misc);
+    if (status == OLE_S_USEREG) // the control's word is in the registry
+        status = OleRegGetMiscStatus(classId, DVASPECT_CONTENT, &misc);
+    if (FAILED(status))
+        misc = 0;
+    const bool siteFirst = misc & OLEMISC_SETCLIENTSITEFIRST;
+    if (siteFirst)
+        check(control->SetClientSite(site), "Giving the control its site");
+    initialise(control);
+    if (!siteFirst)
+        check(control->SetClientSite(site), "Giving the control its site");
+    control->SetHostNames(L"Tavrin", kControlName);
+    RECT area{0, 0, 100, 100};
+    const HRESULT hr = control->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, window, &area);
+    if (FAILED(hr))
+        throw TrelkControlError("The control " + utf8(progId) + " refused to start (in-place activation): " +
+                                describe(hr));
+}
+
 } // namespace
 
 struct TrelkControl::Host {
     bool oleInitialized = false;
     HWND window = nullptr;
-    ComPtr<HostSite> site;
+    ComPtr<IOleClientSite> site;
     ComPtr<EventSink> sink;
     ComPtr<IUnknown> control;
     ComPtr<IOleObject> oleObject;
@@ -496,6 +413,8 @@ struct TrelkControl::Host {
 
     ~Host()
     {
+        if (sink)
+            sink->forgetHandler();
         if (eventPoint && cookie)
             eventPoint->Unadvise(cookie);
         eventPoint.Reset();
@@ -567,29 +486,20 @@ TrelkControl::TrelkControl(const wchar_t *progId, JobFinishedHandler onJobFinish
     HRESULT hr = CLSIDFromProgID(progId, &classId);
     if (SUCCEEDED(hr))
         hr = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&h.control));
-    if (meansNotRegistered(hr))
+    if (hr == CLASS_E_NOTLICENSED)
+        h.control = createLicensed(progId, classId);
+    else if (meansNotRegistered(hr))
         throwNotRegistered(progId);
-    check(hr, ("Creating the control " + utf8(progId, -1)).c_str());
+    else if (FAILED(hr))
+        throwNotCreated(progId, classId, hr);
     check(h.control.As(&h.dispatch), "The control has no IDispatch");
 
     h.window = createHostWindow();
-    h.site.Attach(new HostSite(h.window));
-    DWORD misc = 0;
+    h.site = makeControlSite(h.window, kControlName);
     if (SUCCEEDED(h.control.As(&h.oleObject)))
-        h.oleObject->GetMiscStatus(DVASPECT_CONTENT, &misc);
-    const bool siteFirst = h.oleObject && (misc & OLEMISC_SETCLIENTSITEFIRST);
-    if (siteFirst)
-        check(h.oleObject->SetClientSite(h.site.Get()), "Giving the control its site");
-    ComPtr<IPersistStreamInit> persist;
-    if (SUCCEEDED(h.control.As(&persist)))
-        check(persist->InitNew(), "Initialising the control");
-    if (h.oleObject && !siteFirst)
-        check(h.oleObject->SetClientSite(h.site.Get()), "Giving the control its site");
-    if (h.oleObject) {
-        // Activated in place, a control may make the window that delivers its events.
-        RECT area{0, 0, 100, 100};
-        h.oleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, h.site.Get(), 0, h.window, &area);
-    }
+        activate(h.oleObject.Get(), classId, h.site.Get(), h.window, progId);
+    else
+        initialise(h.control.Get());
 
     ComPtr<IConnectionPointContainer> points;
     check(h.control.As(&points), "The control has no events");

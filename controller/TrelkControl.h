@@ -1,9 +1,10 @@
 #pragma once
 
 // The maker's controller-communication control on Windows, hosted as a hidden
-// form hosts it: created by its ProgID, activated in place on a hidden window,
-// called by dispatch id, and with its job-finished event. Plain Win32 and COM,
-// no Qt. Failing calls throw TrelkControlError with a UTF-8 text.
+// form hosts it: created by its ProgID (with its licence key where it is a
+// licensed one), sited and activated in place on a hidden window, called by
+// dispatch id, and with its job-finished event. Plain Win32 and COM, no Qt.
+// Failing calls throw TrelkControlError with a UTF-8 text that says why.
 
 #include <functional>
 #include <memory>

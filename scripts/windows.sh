@@ -52,6 +52,8 @@ for arch in "${archs[@]}"; do
         bash tests/shell/xvfb.sh bash tests/windows/zip_test.sh "$zip"
         step "$arch: the program from the zip against the registered stand-in control ($version)"
         bash tests/shell/xvfb.sh bash tests/windows/control_test.sh "$zip" "build-$preset"
+        step "$arch: the same against the stand-in as strict as a control framework ($version)"
+        bash tests/shell/xvfb.sh bash tests/windows/control_test.sh "$zip" "build-$preset" strict
     done
     unset TAVRIN_WINE_VERSION
 done

@@ -5,6 +5,7 @@
 // what reached it.
 
 #include "Standin.h"
+#include "controller/ControlRegistry.h"
 
 #include <ole2.h>
 
@@ -38,8 +39,15 @@ bool offerStandin(DWORD &registration)
     StringFromGUID2(CLSID_Trelk, classId, 40);
     // Wine reads classes for everyone from here, not from the user's own.
     const std::wstring key = std::wstring(L"Software\\Classes\\") + kProgId + L"\\CLSID";
-    const bool written = RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, classId,
-                                         DWORD((wcslen(classId) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    auto write = [](const std::wstring &key, const wchar_t *value) {
+        return RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, value,
+                               DWORD((wcslen(value) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    };
+    // The misc status as the stand-in registers it: invisible at run time,
+    // its site first.
+    const std::wstring misc = std::wstring(L"Software\\Classes\\CLSID\\") + classId + L"\\MiscStatus";
+    const bool written = write(key, classId) && write(misc, L"0") &&
+                         write(misc + L"\\1", std::to_wstring(OLEMISC_INVISIBLEATRUNTIME | OLEMISC_SETCLIENTSITEFIRST).c_str());
     const HRESULT hr = written ? CoRegisterClassObject(CLSID_Trelk, factory, CLSCTX_INPROC_SERVER,
                                                        REGCLS_MULTIPLEUSE, &registration)
                                : E_FAIL;
@@ -85,6 +93,13 @@ void unregisteredControl()
     const std::string failure = failureOf([&] { TrelkControl control(L"Tavrin.NotRegistered", events.handler()); });
     expect(failure.find("Tavrin.NotRegistered is not registered") != std::string::npos,
            "an unregistered ProgID is an error naming it: " + failure);
+}
+
+void systemWordsFilled()
+{
+    const std::string words = describe(HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT), L"C:\\Controller\\Trelk.ocx");
+    expect(words.find("C:\\Controller\\Trelk.ocx") != std::string::npos && words.find('%') == std::string::npos,
+           "the system's words with their insert filled: " + words);
 }
 
 void argumentsOfEveryOperation()
@@ -189,6 +204,56 @@ void eventsComeWithTheMessageQueue()
     }
 }
 
+// Each row a control that asks of its container what a control framework
+// asks of a form, and refuses or stays in design mode without it.
+void whatFrameworksAsk()
+{
+    struct Row {
+        std::string mode;
+        std::string failure;                  // creating the control fails with this, else empty
+        std::vector<std::string> logLines;    // in the stand-in's log, in this order
+    };
+    const std::string ambient = "ambient USERMODE=true UIDEAD=false SHOWGRABHANDLES=false SHOWHATCHING=false "
+                                "MESSAGEREFLECT=false AUTOCLIP=true DISPLAYNAME=\"Trelk1\" LOCALEID=" +
+                                std::to_string(GetUserDefaultLCID()) + " BACKCOLOR=none";
+    const std::vector<Row> rows = {
+        {"frame", "", {"doverb in place", "advise"}},
+        {"ambient", "", {ambient, "advise"}},
+        {"usereg,sitefirst", "", {"misc", "site", "initnew", "doverb in place"}},
+        {"propertybag,sitefirst", "", {"site", "initnew", "doverb in place"}},
+        {"licensed", "", {"licence key given", "created with a licence key", "advise"}},
+        {"unlicensed", "The controller's communication control TrelkLib.Trelk is not licensed on this PC", {}},
+        {"noactivate", "The control TrelkLib.Trelk refused to start (in-place activation): ", {}},
+        {"lateevent", "", {"unadvise", "event JobFinished(99, 0) after unadvise"}},
+        {"strict", "", {"created with a licence key", "misc", "site", "initnew", ambient, "advise"}},
+    };
+    for (const Row &row : rows) {
+        const std::string is = row.mode + ": ";
+        const std::wstring log = useMode(row.mode);
+        Events events;
+        const std::string failure = failureOf([&] {
+            TrelkControl control(kProgId, events.handler());
+            control.ConnectClient(L"Load_Tavrin", L"", 0);
+            std::wstring name = L"$LOAD_TAVRIN", value = L"TRUE";
+            control.BeginSetVar(name, value);
+            pumpFor(100);
+            expect(events.seen == std::vector<std::pair<short, long>>{{1, 0}}, is + "the job's event arrives");
+        });
+        if (row.failure.empty())
+            expectEqual(failure, std::string("no failure"), is + "hosted");
+        else
+            expect(failure.rfind(row.failure, 0) == 0, is + "the failure says why: " + failure);
+        expect(events.seen.size() <= 1, is + "no event reaches the host once it is gone");
+        const auto lines = logLines(log);
+        size_t at = 0;
+        for (const std::string &line : row.logLines) {
+            while (at < lines.size() && lines[at] != line)
+                ++at;
+            expect(at < lines.size(), is + "logged in order: " + line);
+        }
+    }
+}
+
 } // namespace
 
 int main()
@@ -200,10 +265,12 @@ int main()
     }
     hostingOrder();
     unregisteredControl();
+    systemWordsFilled();
     argumentsOfEveryOperation();
     resultCoercions();
     failuresReachTheCaller();
     eventsComeWithTheMessageQueue();
+    whatFrameworksAsk();
     CoRevokeClassObject(registration);
     OleUninitialize();
     return checkResult();

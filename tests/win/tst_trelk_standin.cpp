@@ -37,6 +37,8 @@ void modes()
         {"progress", true, "", {{1, 0}}, true},
         {"noclassinfo,progress", true, "", {{1, 0}}, true},
         {"noclassinfo,notypeinfo,progress", true, "", {{1, 0}}, true},
+        {"strict", true, "", {{1, 0}}, true},
+        {"refuse,strict", true, "", {{1, 1}}, false},
     };
     for (const Row &row : rows) {
         const std::string is = row.mode + ": ";
@@ -65,13 +67,14 @@ void modes()
             }
             if (!events.seen.empty())
                 expectEqual(control.GetSetVarResult(job), row.result, is + "GetSetVarResult");
-            expect(errorText == (row.mode == "refuse" ? L"Variable is write protected" : L""),
+            expect(errorText == (row.mode.rfind("refuse", 0) == 0 ? L"Variable is write protected" : L""),
                    is + "the error text of a refused job");
             if (row.connected)
                 control.DisconnectClient();
         }
         expectEqual(seenInsideCall, row.mode == "inside" ? size_t(1) : size_t(0),
                     is + "events passed on inside the start call");
+        expect(events.seen == row.events, is + "no event passed on once the host has gone");
         const auto lines = logLines(log);
         expectEqual(loggedStarting(lines, "reject"), 0, is + "every call matches the control's signatures");
         expect(logged(lines, "call BeginSetVar(\"$LOAD_TAVRIN\", \"TRUE\")" +
@@ -79,6 +82,7 @@ void modes()
                is + "BeginSetVar's arguments");
         expectEqual(loggedStarting(lines, "call DisconnectClient()"), row.connected ? 1 : 0, is + "DisconnectClient");
         expect(!lines.empty() && lines.back() == "destroy", is + "the control is released");
+        expectEqual(loggedStarting(lines, "refuse"), 0, is + "nothing the control asks for is missing");
     }
     const auto refused = logLines(standinLogPath("trelk_standin_refuse"));
     expect(logged(refused, "call GetJobError(1, 0, 0, \"\", \"\", \"\") -> \"Variable is write protected\""),
@@ -106,17 +110,18 @@ void readBack()
            "BeginShowVar's and GetShowVarResult's arguments");
 }
 
-// Writes a class for `progId` into one registry view only, as the other
-// bitness's regsvr32 would; removed again when it goes.
-class OtherViewRegistration
+// Writes a class for `progId` with its file into one registry view, as a
+// regsvr32 would; removed again when it goes.
+class Registration
 {
 public:
-    OtherViewRegistration(const wchar_t *progId, REGSAM view) : m_progId(progId), m_view(view)
+    Registration(const wchar_t *progId, REGSAM view, const std::wstring &file = L"C:\\Controller\\Trelk.ocx")
+        : m_progId(progId), m_view(view)
     {
         write(m_progId + L"\\CLSID", kClassId);
-        write(std::wstring(L"CLSID\\") + kClassId + L"\\InprocServer32", L"C:\\Controller\\Trelk.ocx");
+        write(std::wstring(L"CLSID\\") + kClassId + L"\\InprocServer32", file);
     }
-    ~OtherViewRegistration()
+    ~Registration()
     {
         remove(m_progId);
         remove(std::wstring(L"CLSID\\") + kClassId);
@@ -161,13 +166,49 @@ void registration()
         std::printf("SKIP: a 32-bit system has no registry view for 64-bit programs\n");
         return;
     }
-    OtherViewRegistration other(L"TrelkLib.OtherBitness", is64Bit ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
+    Registration other(L"TrelkLib.OtherBitness", is64Bit ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
     expectEqual(failureOf([&] { TrelkControl control(L"TrelkLib.OtherBitness", events.handler()); }),
                 std::string(is64Bit ? "The control TrelkLib.OtherBitness is registered for 32-bit programs only; "
                                       "this program is a 64-bit program"
                                     : "The control TrelkLib.OtherBitness is registered for 64-bit programs only; "
                                       "this program is a 32-bit program"),
                 "a control registered for the other bitness only");
+}
+
+// Registered in this program's view, but its file does not load: the
+// message names the file, what is wrong with it and the fix.
+void registeredButNotLoading()
+{
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring folder = std::wstring(self).substr(0, std::wstring(self).rfind(L'\\') + 1);
+    const std::string own = sizeof(void *) == 8 ? "64-bit" : "32-bit";
+    const std::string other = sizeof(void *) == 8 ? "32-bit" : "64-bit";
+    struct Row {
+        std::wstring file;
+        std::string says;
+    };
+    const std::vector<Row> rows = {
+        {folder + L"Removed\\Trelk.ocx", ", which does not exist: install the control again, or register the control's " + own +
+                                             " Trelk.ocx with "},
+        {folder + L"OtherBitness.dll", " is a " + other + " DLL, and this program is a " + own +
+                                           " program: register the control's " + own + " Trelk.ocx with "},
+    };
+    for (const Row &row : rows) {
+        if (row.file.find(L"OtherBitness") != std::wstring::npos &&
+            GetFileAttributesW(row.file.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            std::printf("SKIP: no DLL of the other bitness to register\n");
+            continue;
+        }
+        Registration registration(L"TrelkLib.NotLoading", 0, row.file);
+        Events events;
+        const std::string failure = failureOf([&] { TrelkControl control(L"TrelkLib.NotLoading", events.handler()); });
+        const std::string is = "registered with " + std::string(row.file.begin(), row.file.end()) + ": ";
+        expect(failure.rfind("The control TrelkLib.NotLoading cannot be created: ", 0) == 0, is + failure);
+        expect(failure.find(row.says) != std::string::npos && failure.find("regsvr32.exe") != std::string::npos,
+               is + "says what is wrong and the fix: " + failure);
+        expect(failure.find('%') == std::string::npos, is + "no unfilled insert: " + failure);
+    }
 }
 
 } // namespace
@@ -181,6 +222,7 @@ int main()
     modes();
     readBack();
     registration();
+    registeredButNotLoading();
     OleUninitialize();
     return checkResult();
 }

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The program from the zip, with TAVRIN_CONTROLLER unset, against the
 # stand-in control registered with regsvr32 in a fresh Wine prefix, driven by
-# keys as a technician drives it. The stand-in logs what it was sent.
-# Usage: bash tests/shell/xvfb.sh bash tests/windows/control_test.sh ZIP BUILD_DIR
+# keys as a technician drives it. The stand-in logs what it was sent. WORDS
+# are added to every mode of the stand-in: "strict" makes it a control that
+# asks of its container all that a control framework asks of a form.
+# Usage: bash tests/shell/xvfb.sh bash tests/windows/control_test.sh ZIP BUILD_DIR [WORDS]
 set -euo pipefail
 zip=$(realpath "$1")
 bin=$(realpath "$2")/bin
+words=${3:-}
 here=$(dirname "$(realpath "$0")")
 source "$here/lib.sh"
 standin="$bin/TrelkStandin.dll"
@@ -25,7 +28,7 @@ written+=$'\r\n[GENERAL]\r\nBACKWARDSTART = FALSE\r\nIMPLICIT_BCO = FALSE\r\nQUI
 open_window() {
     printf '%s' "$settings" > "$ini"
     : > "$log"
-    start_program TRELK_STANDIN_MODE="$1" "${@:2}"
+    start_program TRELK_STANDIN_MODE="$1${words:+,$words}" "${@:2}"
     window=$(wait_title 'Edit: Backward\.ini' 60) || fail "$1: the window did not open"
 }
 # wait_log PATTERN SECONDS
@@ -51,6 +54,7 @@ end_program() {
     wait_end 10 || fail "$1: Escape did not end the program at once"
     [ "$status" -eq 0 ] || fail "$1: the program ended with status $status"
     ! grep -q 'call DisconnectClient' "$log" || fail "$1: a disconnect request was sent at exit"
+    ! grep -E '^[0-9]+ (refuse |design mode|no event)' "$log" || fail "$1: the control found its container wanting"
 }
 ms() { sed -n "s/^\([0-9]*\) $1.*/\1/p" "$log" | head -n 1; }
 
@@ -131,7 +135,7 @@ echo "ok: a file held open by another program was saved and the reload requested
 # No settings file: "Cant open", nothing created, no reload request.
 rm -f "$ini"
 : > "$log"
-start_program TRELK_STANDIN_MODE=accept
+start_program TRELK_STANDIN_MODE="accept${words:+,$words}"
 close_box 'Cant open C:\QEL\Roboter\Init\Backward.ini' 60
 window=$(wait_title 'Edit: Backward\.ini' 30) || fail "missing: the window did not open"
 press "$window" Return
@@ -149,4 +153,4 @@ close_box $'SetVar: $LOAD_TAVRIN=TRUE   ....' 15
 grep -q 'TrelkLib.Trelk is not registered on this PC' <<< "$text" || fail "unregistered: not said in words: $text"
 end_program unregistered
 echo "ok: an unregistered control is reported in words"
-echo "PASS: the program against the registered stand-in control"
+echo "PASS: the program against the registered stand-in control${words:+ ($words)}"

@@ -30,6 +30,23 @@
 //   fail        BeginSetVar and BeginShowVar fail with E_FAIL
 //   writeback   BeginSetVar and BeginShowVar write the variable's name (and
 //               value) back in capitals, as they keep them
+// and words that ask of the host what a control framework asks of a form:
+//   frame       in-place activation needs an in-place frame from
+//               GetWindowContext; without it DoVerb fails and no event is fired
+//   ambient     the site must answer the ambient USERMODE as TRUE and give an
+//               IOleControlSite; otherwise the control stays in design mode
+//               and fires no event
+//   sitefirst   InitNew before SetClientSite is refused, as the control asks
+//               for its site first
+//   usereg      GetMiscStatus answers OLE_S_USEREG: the misc status is in the
+//               registry (MiscStatus), as the stand-in registers it
+//   propertybag initialised through IPersistPropertyBag: no IPersistStreamInit
+//   licensed    a licensed class: a plain creation is refused; the PC holds a
+//               full licence, so IClassFactory2 gives a key that creates it
+//   unlicensed  a licensed class, and the PC holds no licence for it
+//   lateevent   Unadvise fires JobFinished(99, 0) into the sink it lets go
+//   noactivate  DoVerb refuses in-place activation, whatever the host gives
+//   strict      all of frame, ambient, sitefirst, usereg, licensed, lateevent
 // ConnectClient also posts StateChanged(1), a one-argument event.
 // TRELK_STANDIN_DELAY_MS sets the delay (default 20). Events are fired from
 // the message queue of the thread that created the object.
@@ -43,6 +60,10 @@
 //   <ms> event <Event>(<arguments>)           (" not delivered" without a sink)
 //   <ms> reject <why>                          (a call not matching the table)
 //   <ms> misc | site | site null | initnew | doverb in place | doverb wrong
+//   <ms> refuse <why>                          (what a strict control refuses)
+//   <ms> design mode                           (ambient USERMODE not TRUE)
+//   <ms> ambient <NAME>=<value> ...            (the ambient properties read)
+//   <ms> licence key given | created with a licence key
 //   <ms> advise | unadvise | close (without saving; else "close saving")
 //   <ms> destroy[ holding the site][ holding a sink]
 // <ms> is a millisecond clock; texts are written between double quotes as
@@ -83,6 +104,7 @@ constexpr DISPID kProgress = 3;
 constexpr DISPID kJobFinished = 7;
 const wchar_t kRefusal[] = L"Variable is write protected";
 const wchar_t kNoConnection[] = L"No connection to the controller";
+constexpr DWORD kMiscStatus = OLEMISC_INVISIBLEATRUNTIME | OLEMISC_SETCLIENTSITEFIRST;
 
 std::wstring environment(const wchar_t *name)
 {
@@ -135,7 +157,11 @@ bool readMode(Mode &mode)
 {
     static const std::set<std::wstring> known = {L"accept", L"refuse", L"silent", L"status2", L"inside",
                                                  L"foreign", L"noconnect", L"raise", L"noclassinfo", L"notypeinfo",
-                                                 L"progress", L"initfirst", L"byref", L"fail", L"writeback"};
+                                                 L"progress", L"initfirst", L"byref", L"fail", L"writeback",
+                                                 L"frame", L"ambient", L"sitefirst", L"usereg", L"propertybag",
+                                                 L"licensed", L"unlicensed", L"lateevent", L"noactivate"};
+    static const std::set<std::wstring> strict = {L"frame", L"ambient", L"sitefirst", L"usereg", L"licensed",
+                                                  L"lateevent"};
     static const std::map<std::wstring, VARTYPE> types = {
         {L"bool", VT_BOOL}, {L"i2", VT_I2}, {L"i4", VT_I4}, {L"i4ref", VT_BYREF | VT_I4}};
     std::wstring text = environment(L"TRELK_STANDIN_MODE");
@@ -152,6 +178,8 @@ bool readMode(Mode &mode)
             mode.firstJob = std::wcstol(word.c_str() + 4, &end, 10);
             if (*end || end == word.c_str() + 4)
                 return false;
+        } else if (word == L"strict") {
+            mode.words.insert(strict.begin(), strict.end());
         } else if (!known.count(word))
             return false;
         mode.words.insert(word);
@@ -250,18 +278,32 @@ public:
         if (cookie != 1 || !m_sink)
             return CONNECT_E_NOCONNECTION;
         logLine("unadvise");
+        IDispatch *sink = m_sink;
+        sink->AddRef();
         drop();
+        if (m_lateEvent) { // as a control whose event was already on its way
+            const Event late{kJobFinished, {99, 0}};
+            logLine("event " + eventText(late) + " after unadvise");
+            invoke(sink, late, false);
+        }
+        sink->Release();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections **) override { return E_NOTIMPL; }
 
     bool connected() const { return m_sink != nullptr; }
+    void fireOnUnadvise() { m_lateEvent = true; }
 
     void fire(const Event &event, bool byReference)
     {
         logLine("event " + eventText(event) + (m_sink ? "" : " not delivered"));
-        if (!m_sink)
-            return;
+        if (m_sink)
+            invoke(m_sink, event, byReference);
+    }
+
+private:
+    static void invoke(IDispatch *sink, const Event &event, bool byReference)
+    {
         const size_t count = event.arguments.size();
         std::vector<VARIANTARG> arguments(count);
         std::vector<long> values = event.arguments;
@@ -286,13 +328,11 @@ public:
             }
         }
         DISPPARAMS params{arguments.data(), nullptr, UINT(count), 0};
-        IDispatch *sink = m_sink;
         sink->AddRef(); // the handler may disconnect
         sink->Invoke(event.id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
         sink->Release();
     }
 
-private:
     void drop()
     {
         if (m_sink)
@@ -302,6 +342,7 @@ private:
 
     IID m_iid;
     IDispatch *m_sink = nullptr; // called only at the event point, whose interface is a dispatch one
+    bool m_lateEvent = false;
 };
 
 // The control's connection points in a list, for hosts that look there for
@@ -346,8 +387,8 @@ struct Job {
     std::wstring error;
 };
 
-class Control final : public CountedObject<IDispatch, IOleObject, IPersistStreamInit, IConnectionPointContainer,
-                                            IProvideClassInfo2>
+class Control final : public CountedObject<IDispatch, IOleObject, IPersistStreamInit, IPersistPropertyBag,
+                                            IConnectionPointContainer, IProvideClassInfo2>
 {
 public:
     explicit Control(Mode mode)
@@ -366,6 +407,8 @@ public:
         for (const std::wstring &w : m_mode.words)
             words += utf8(w) + ' ';
         logLine("create " + (words.empty() ? std::string("accept ") : words) + "delay=" + std::to_string(m_mode.delay));
+        if (m_mode.has(L"lateevent"))
+            m_events.fireOnUnadvise();
     }
     ~Control() override
     {
@@ -396,8 +439,10 @@ public:
             *object = static_cast<IDispatch *>(this);
         else if (IsEqualIID(iid, IID_IOleObject))
             *object = static_cast<IOleObject *>(this);
-        else if (IsEqualIID(iid, IID_IPersistStreamInit) || IsEqualIID(iid, IID_IPersist))
+        else if (!m_mode.has(L"propertybag") && (IsEqualIID(iid, IID_IPersistStreamInit) || IsEqualIID(iid, IID_IPersist)))
             *object = static_cast<IPersistStreamInit *>(this);
+        else if (m_mode.has(L"propertybag") && (IsEqualIID(iid, IID_IPersistPropertyBag) || IsEqualIID(iid, IID_IPersist)))
+            *object = static_cast<IPersistPropertyBag *>(this);
         else if (IsEqualIID(iid, IID_IConnectionPointContainer))
             *object = static_cast<IConnectionPointContainer *>(this);
         else if (classInfo && (IsEqualIID(iid, IID_IProvideClassInfo) || IsEqualIID(iid, IID_IProvideClassInfo2)))
@@ -473,10 +518,20 @@ public:
                         SUCCEEDED(site->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void **>(&inPlace))) &&
                         inPlace->CanInPlaceActivate() == S_OK && SUCCEEDED(inPlace->GetWindow(&window)) &&
                         window == parent;
+        logLine(ok ? "doverb in place" : "doverb wrong");
+        const bool framed = ok && (!m_mode.has(L"frame") || hasFrame(inPlace)) && !m_mode.has(L"noactivate");
+        if (ok && !framed)
+            logLine(m_mode.has(L"noactivate") ? "refuse in-place activation" : "refuse in-place activation without a frame");
+        if (framed) {
+            inPlace->OnInPlaceActivate();
+            m_active = true;
+            m_userMode = !m_mode.has(L"ambient") || inUserMode();
+            if (!m_userMode)
+                logLine("design mode");
+        }
         if (inPlace)
             inPlace->Release();
-        logLine(ok ? "doverb in place" : "doverb wrong");
-        return ok ? S_OK : E_INVALIDARG;
+        return !ok ? E_INVALIDARG : framed ? S_OK : E_UNEXPECTED;
     }
     HRESULT STDMETHODCALLTYPE EnumVerbs(IEnumOLEVERB **) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Update() override { return S_OK; }
@@ -495,7 +550,11 @@ public:
     HRESULT STDMETHODCALLTYPE GetMiscStatus(DWORD, DWORD *status) override
     {
         logLine("misc");
-        *status = OLEMISC_INVISIBLEATRUNTIME | (m_mode.has(L"initfirst") ? 0 : OLEMISC_SETCLIENTSITEFIRST);
+        if (m_mode.has(L"usereg")) {
+            *status = 0;
+            return OLE_S_USEREG;
+        }
+        *status = m_mode.has(L"initfirst") ? kMiscStatus & ~OLEMISC_SETCLIENTSITEFIRST : kMiscStatus;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetColorScheme(LOGPALETTE *) override { return E_NOTIMPL; }
@@ -517,8 +576,16 @@ public:
     HRESULT STDMETHODCALLTYPE InitNew() override
     {
         logLine("initnew");
+        if (m_mode.has(L"sitefirst") && !m_site) {
+            logLine("refuse InitNew before the site");
+            return E_UNEXPECTED;
+        }
         return S_OK;
     }
+
+    // IPersistPropertyBag
+    HRESULT STDMETHODCALLTYPE Load(IPropertyBag *, IErrorLog *) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Save(IPropertyBag *, BOOL, BOOL) override { return S_OK; }
 
     // IConnectionPointContainer
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints **all) override
@@ -554,6 +621,78 @@ public:
     }
 
 private:
+    static bool hasFrame(IOleInPlaceSite *inPlace)
+    {
+        IOleInPlaceFrame *frame = nullptr;
+        IOleInPlaceUIWindow *document = nullptr;
+        RECT position{}, clip{};
+        OLEINPLACEFRAMEINFO info{};
+        info.cb = sizeof info;
+        HWND window = nullptr;
+        const bool framed = SUCCEEDED(inPlace->GetWindowContext(&frame, &document, &position, &clip, &info)) &&
+                            frame && SUCCEEDED(frame->GetWindow(&window)) && window;
+        if (frame)
+            frame->Release();
+        if (document)
+            document->Release();
+        return framed;
+    }
+    // The ambient USERMODE is TRUE and the site is a control site. The
+    // ambient properties that controls commonly read are logged.
+    bool inUserMode() const
+    {
+        static const std::vector<std::pair<DISPID, const char *>> read = {
+            {DISPID_AMBIENT_USERMODE, "USERMODE"},
+            {DISPID_AMBIENT_UIDEAD, "UIDEAD"},
+            {DISPID_AMBIENT_SHOWGRABHANDLES, "SHOWGRABHANDLES"},
+            {DISPID_AMBIENT_SHOWHATCHING, "SHOWHATCHING"},
+            {DISPID_AMBIENT_MESSAGEREFLECT, "MESSAGEREFLECT"},
+            {DISPID_AMBIENT_AUTOCLIP, "AUTOCLIP"},
+            {DISPID_AMBIENT_DISPLAYNAME, "DISPLAYNAME"},
+            {DISPID_AMBIENT_LOCALEID, "LOCALEID"},
+            {DISPID_AMBIENT_BACKCOLOR, "BACKCOLOR"},
+        };
+        IDispatch *ambient = nullptr;
+        IOleControlSite *controlSite = nullptr;
+        if (!m_site || FAILED(m_site->QueryInterface(IID_IDispatch, reinterpret_cast<void **>(&ambient)))) {
+            logLine("ambient none");
+            return false;
+        }
+        std::string line = "ambient";
+        bool user = false;
+        for (const auto &[id, name] : read) {
+            VARIANT value;
+            VariantInit(&value);
+            DISPPARAMS none{nullptr, nullptr, 0, 0};
+            const HRESULT hr =
+                ambient->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr);
+            line += std::string(" ") + name + '=';
+            if (hr == DISP_E_MEMBERNOTFOUND)
+                line += "none";
+            else if (FAILED(hr))
+                line += "failed";
+            else if (V_VT(&value) == VT_BOOL)
+                line += V_BOOL(&value) == VARIANT_TRUE ? "true" : V_BOOL(&value) ? "invalid" : "false";
+            else if (V_VT(&value) == VT_BSTR)
+                line += quoted(V_BSTR(&value));
+            else if (V_VT(&value) == VT_I4)
+                line += std::to_string(V_I4(&value));
+            else
+                line += "type" + std::to_string(V_VT(&value));
+            if (id == DISPID_AMBIENT_USERMODE)
+                user = SUCCEEDED(hr) && V_VT(&value) == VT_BOOL && V_BOOL(&value) == VARIANT_TRUE;
+            VariantClear(&value);
+        }
+        logLine(line);
+        ambient->Release();
+        if (FAILED(m_site->QueryInterface(IID_IOleControlSite, reinterpret_cast<void **>(&controlSite))))
+            return false;
+        controlSite->Release();
+        return user;
+    }
+    // A control inactive or in design mode fires no events.
+    bool firing() const { return (!m_mode.has(L"frame") || m_active) && (!m_mode.has(L"ambient") || m_userMode); }
+
     void post(const Event &event)
     {
         const UINT_PTR id = ++m_lastEvent;
@@ -600,6 +739,8 @@ private:
     Point m_events;
     Listing m_listing;
     IOleClientSite *m_site = nullptr;
+    bool m_active = false;
+    bool m_userMode = false;
     HWND m_window = nullptr;
     UINT_PTR m_lastEvent = 0;
     std::map<UINT_PTR, Event> m_pending;
@@ -623,7 +764,9 @@ long Control::begin(const std::wstring &name, const std::wstring &value, bool wr
     if (m_mode.has(L"progress"))
         post({kProgress, {reported, 0}});
     const long status = refused ? 1 : 0;
-    if (m_mode.has(L"inside"))
+    if (!firing())
+        logLine("no event: the control is not running");
+    else if (m_mode.has(L"inside"))
         m_events.fire({kJobFinished, {reported, status}}, m_mode.has(L"byref"));
     else if (m_mode.has(L"status2")) {
         later(m_mode.delay, {kJobFinished, {reported, 2}});
@@ -800,12 +943,17 @@ HRESULT Control::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS *params,
     return S_OK;
 }
 
-class Factory final : public IClassFactory
+const wchar_t kLicenceKey[] = L"TrelkStandin full licence";
+
+// A licensed class, as the mode says: a plain creation is refused, and only
+// a PC holding the full licence gives the key that creates it.
+class Factory final : public IClassFactory2
 {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
     {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory) ||
+            IsEqualIID(iid, IID_IClassFactory2)) {
             *object = this;
             return S_OK;
         }
@@ -816,18 +964,7 @@ public:
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID iid, void **object) override
     {
-        *object = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
-        Mode mode;
-        if (!readMode(mode)) {
-            logLine("reject mode \"" + utf8(environment(L"TRELK_STANDIN_MODE")) + '"');
-            return E_INVALIDARG;
-        }
-        auto *control = new Control(std::move(mode));
-        const HRESULT hr = control->QueryInterface(iid, object);
-        control->Release();
-        return hr;
+        return create(outer, iid, nullptr, object);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
     {
@@ -837,6 +974,60 @@ public:
             InterlockedDecrement(&g_locks);
         return S_OK;
     }
+
+    // IClassFactory2
+    HRESULT STDMETHODCALLTYPE GetLicInfo(LICINFO *info) override
+    {
+        Mode mode;
+        if (!info || info->cbLicInfo < LONG(sizeof(LICINFO)) || !readMode(mode))
+            return E_INVALIDARG;
+        info->fRuntimeKeyAvail = TRUE;
+        info->fLicVerified = !mode.has(L"unlicensed");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE RequestLicKey(DWORD reserved, BSTR *key) override
+    {
+        Mode mode;
+        *key = nullptr;
+        if (reserved || !readMode(mode))
+            return E_INVALIDARG;
+        if (mode.has(L"unlicensed"))
+            return CLASS_E_NOTLICENSED;
+        *key = SysAllocString(kLicenceKey);
+        logLine("licence key given");
+        return *key ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT STDMETHODCALLTYPE CreateInstanceLic(IUnknown *outer, IUnknown *reserved, REFIID iid, BSTR key,
+                                                void **object) override
+    {
+        *object = nullptr;
+        return reserved ? E_INVALIDARG : create(outer, iid, key, object);
+    }
+
+private:
+    static HRESULT create(IUnknown *outer, REFIID iid, BSTR key, void **object)
+    {
+        *object = nullptr;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        Mode mode;
+        if (!readMode(mode)) {
+            logLine("reject mode \"" + utf8(environment(L"TRELK_STANDIN_MODE")) + '"');
+            return E_INVALIDARG;
+        }
+        if (mode.has(L"licensed") || mode.has(L"unlicensed")) {
+            if (!key || plainText(key) != kLicenceKey) {
+                logLine("plain creation refused: no licence key");
+                return CLASS_E_NOTLICENSED;
+            }
+            logLine("created with a licence key");
+        }
+        auto *control = new Control(std::move(mode));
+        const HRESULT hr = control->QueryInterface(iid, object);
+        control->Release();
+        return hr;
+    }
+    static std::wstring plainText(BSTR text) { return std::wstring(text, SysStringLen(text)); }
 };
 
 Factory g_factory;
@@ -899,7 +1090,9 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServer()
                          setValue(classKey + L"\\ProgID", nullptr, kProgId) &&
                          setValue(classKey + L"\\TypeLib", nullptr, text(LIBID_TrelkLib)) &&
                          setValue(classKey + L"\\Version", nullptr, L"1.0") &&
-                         setValue(classKey + L"\\Control", nullptr, L"");
+                         setValue(classKey + L"\\Control", nullptr, L"") &&
+                         setValue(classKey + L"\\MiscStatus", nullptr, L"0") &&
+                         setValue(classKey + L"\\MiscStatus\\1", nullptr, std::to_wstring(kMiscStatus));
     if (!written)
         return SELFREG_E_CLASS;
     ITypeLib *library = loadTypeLibrary(REGKIND_REGISTER);
