@@ -22,6 +22,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+
+#include <acl/libacl.h>
+#include <attr/libattr.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -154,8 +157,9 @@ public:
     // name, which would keep the old bytes.
     bool replaceKeepsIt() const { return m_links <= 1; }
 
-    // Gives the new file the old one's rights and owner; false where this
-    // user may not.
+    // Gives the new file the old one's rights and owner (elsewhere than on
+    // Windows also its access list and extended attributes); false where
+    // this user may not, or where they cannot be read.
     bool giveTo(QTemporaryFile &file) const;
 
 private:
@@ -169,6 +173,7 @@ private:
     PACL m_accessList = nullptr;
     bool m_protected = false;
 #else
+    QByteArray m_path;
     struct stat m_state {};
 #endif
 };
@@ -203,6 +208,7 @@ std::optional<FileIdentity> FileIdentity::of(const QString &target, QString *rea
         return std::nullopt;
     }
     identity.m_links = identity.m_state.st_nlink;
+    identity.m_path = QFile::encodeName(target);
 #endif
     return identity;
 }
@@ -228,8 +234,18 @@ bool FileIdentity::giveTo(QTemporaryFile &file) const
         return false;
     const bool sameOwner = state.st_uid == m_state.st_uid && state.st_gid == m_state.st_gid;
     // The owner first: a change of owner clears the set-user-id bits.
-    return (sameOwner || ::fchown(made, m_state.st_uid, m_state.st_gid) == 0) &&
-           ::fchmod(made, m_state.st_mode & 07777) == 0;
+    if (!(sameOwner || ::fchown(made, m_state.st_uid, m_state.st_gid) == 0) ||
+        ::fchmod(made, m_state.st_mode & 07777) != 0)
+        return false;
+    // The mode alone would give the group the access list's mask and drop
+    // its named users: a replace must neither widen nor narrow a right.
+    const int old = ::open(m_path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (old < 0)
+        return false;
+    const bool copied = perm_copy_fd(m_path.constData(), old, "", made, nullptr) == 0 &&
+                        attr_copy_fd(m_path.constData(), old, "", made, nullptr, nullptr) == 0;
+    ::close(old);
+    return copied;
 #endif
 }
 
@@ -290,20 +306,31 @@ bool renameOver(const QString &from, const QString &to)
 #endif
 }
 
-// Puts the names in the folder that holds `path` on the disk.
+// Puts the names in the folder that holds the file `path` on the disk.
 bool syncFolder([[maybe_unused]] const QString &path)
 {
 #ifdef Q_OS_WIN
     return true;
 #else
-    const int folder = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0)
-        return false;
-    // A file system that cannot sync a folder keeps its names as it can.
-    const bool synced = ::fsync(folder) == 0 || errno == EINVAL || errno == ENOTSUP;
+    const QByteArray file = QFile::encodeName(path);
+    int opened = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                        O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool synced = false;
+    if (opened >= 0) {
+        // A file system that cannot sync a folder keeps its names as it can.
+        synced = ::fsync(opened) == 0 || errno == EINVAL || errno == ENOTSUP;
+    } else {
+        // A folder that its user may write but not list opens for nothing;
+        // its file system, synced through the file, needs no such right.
+        opened = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
+        if (opened < 0)
+            opened = ::open(file.constData(), O_WRONLY | O_CLOEXEC);
+        if (opened < 0)
+            return false;
+        synced = ::syncfs(opened) == 0;
+    }
     const int error = errno;
-    ::close(folder);
+    ::close(opened);
     errno = error;
     return synced;
 #endif
@@ -339,8 +366,10 @@ bool replaceBeside(const QString &target, const QByteArray &bytes, const FileIde
         }
         QThread::msleep(kReplacePauseMs);
     }
-    if (!syncFolder(target))
-        return fail(reason, reasonText({}, "The file was replaced, but the change may not be on the disk"));
+    // The new file stands whatever the sync says: the caller asks for the
+    // reload and then reports what is unsure.
+    if (!syncFolder(target) && reason)
+        *reason = reasonText({}, "The file was replaced, but the change may not be on the disk");
     return true;
 }
 
@@ -490,12 +519,16 @@ bool overwriteFileInPlace(const QString &path, const QByteArray &bytes, QString 
     if (why.isEmpty())
         return true;
 
-    // Put back the old bytes that the write reached, then the old length. The
-    // bytes past those are untouched: rewriting them could fail for no reason
+    // Put back the old bytes that the write reached, and where the file was
+    // cut, every old byte from the first difference on; then the old length.
+    // Other bytes are untouched: rewriting them could fail for no reason
     // under a size limit that the old file already exceeds.
-    const qint64 reached = std::max<qint64>(std::min<qint64>(first + std::max<qint64>(written, 0), old.size()) - first, 0);
+    const qint64 now = file.size();
+    const qint64 reached =
+        now < old.size() ? old.size() : std::min<qint64>(first + std::max<qint64>(written, 0), old.size());
+    const qint64 back = std::max<qint64>(reached - first, 0);
     const bool restored =
-        (reached == 0 || (file.seek(first) && file.write(old.constData() + first, reached) == reached)) &&
+        (back == 0 || (file.seek(first) && file.write(old.constData() + first, back) == back)) &&
         (file.size() == old.size() || file.resize(old.size())) && syncToDisk(file);
     if (!restored)
         why += QStringLiteral("; the old contents could not be put back: ") +
