@@ -146,6 +146,23 @@ bool mayWrite(const QString &target, QString *reason)
     return fail(reason, reasonText({}, "This user may not write the file"));
 }
 
+// Whether a new file may take the old one's place. On Windows a rename over
+// a file needs the right to delete it, which "Write" without "Modify" lacks:
+// a new file, once it carries the old one's access list, could then be
+// neither renamed nor removed. A program that holds the file against
+// deleting hides that right: it is waited for a moment, as a rename would.
+bool mayReplace([[maybe_unused]] const QString &target)
+{
+#ifdef Q_OS_WIN
+    for (int attempt = 1; !openExisting(target, DELETE); ++attempt) {
+        if (GetLastError() != ERROR_SHARING_VIOLATION || attempt == kReplaceTries)
+            return false;
+        QThread::msleep(kReplacePauseMs);
+    }
+#endif
+    return true;
+}
+
 // What a new file must be given to be the same file as the old one.
 class FileIdentity
 {
@@ -416,7 +433,7 @@ bool replaceFileDurably(const QString &path, const QByteArray &bytes, QString *r
         return false;
     if (lock.isHeld())
         removeLeftovers(target);
-    if (!identity->replaceKeepsIt())
+    if (!identity->replaceKeepsIt() || !mayReplace(target))
         return overwriteFileInPlace(target, bytes, reason);
     return replaceBeside(target, bytes, *identity, reason);
 }

@@ -24,8 +24,8 @@ bool makeWritable(const QString &path, QString *reason = nullptr);
 // where a new file would not be the same file (another owner or group than
 // this user may give it, an access list or attributes that cannot be carried
 // over, a second hard link), where no file can be made beside it, and on
-// Windows where another program holds the file open against replacing
-// (retried for a moment first). Never
+// Windows where this user may not delete the old file or another program
+// holds it open against replacing (retried for a moment first). Never
 // creates the file. On failure `reason` is never empty and the old file stays
 // as it was. Where only the sync of the folder after the rename fails, the
 // new file stands, maybe not yet on the disk: the result is true and
