@@ -9,7 +9,8 @@
 #    the new file, no "Cant save" box and one reload;
 #  - the file the same file (mode, owner, access list, attributes) and nothing
 #    of ours beside it;
-#  - "Cant open" only where a call that reading needs failed.
+#  - "Cant open" only where a call that reading needs failed; a failed sync of
+#    the folder after the rename reported in a box of its own.
 # As root the program runs as nobody, as a technician would.
 # Usage: bash tests/shell/xvfb.sh bash tests/process/save_faults.sh TAVRIN_FAULTS
 set -euo pipefail
@@ -132,6 +133,11 @@ judge() {
     case $file,$cant_save,$reloads in
         old,1,0 | new,0,1) ;;
         *) outcome="ended with $result" ;;
+    esac
+    # A folder that the new name may not have reached: saved, and said so.
+    case $1,$file in
+        fsync,new | syncfs,new) grep -q '^message: Saved .*may not be on the disk: .' "$work/stderr" ||
+            outcome="a failed sync of the folder was not reported" ;;
     esac
     case $1 in
         openat | read | statx | newfstatat | fstat | readlink | access | lseek) ;; # reading needs them
