@@ -1,7 +1,7 @@
 #include "controller/CLSTrelkCom.h"
 
+#include "controller/TextTrim.h"
 #include "controller/TrelkForm.h"
-#include "settings/TextTrim.h"
 
 namespace {
 

@@ -10,7 +10,9 @@ packages=(
     libxcb1-dev               # the X desktop's dots per inch, read before Qt 5 starts
     qt6-base-dev              # Qt 6 Core, Widgets, Test: the same source builds with it
     xvfb xdotool              # the program under a virtual display
-    strace                    # the order of a save's system calls
+    strace                    # the order of a save's system calls, and failing each in turn
+    libacl1-dev libattr1-dev  # a replace carries the old file's access list and attributes over
+    acl attr                  # tests give a file an access list and an attribute
     python3-fusepy e2fsprogs  # power cuts replayed on a recorded block device
     fonts-liberation          # faces metric-compatible with the designed ones
     "$@"

@@ -1,7 +1,7 @@
 #include "settings/BackwardIni.h"
 
 #include "settings/Cp1252.h"
-#include "settings/TextTrim.h"
+#include "controller/TextTrim.h"
 
 const std::array<KeyDef, kFieldCount> &keyTable()
 {

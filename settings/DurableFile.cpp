@@ -22,6 +22,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+
+#include <acl/libacl.h>
+#include <attr/libattr.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -143,6 +146,23 @@ bool mayWrite(const QString &target, QString *reason)
     return fail(reason, reasonText({}, "This user may not write the file"));
 }
 
+// Whether a new file may take the old one's place. On Windows a rename over
+// a file needs the right to delete it, which "Write" without "Modify" lacks:
+// a new file, once it carries the old one's access list, could then be
+// neither renamed nor removed. A program that holds the file against
+// deleting hides that right: it is waited for a moment, as a rename would.
+bool mayReplace([[maybe_unused]] const QString &target)
+{
+#ifdef Q_OS_WIN
+    for (int attempt = 1; !openExisting(target, DELETE); ++attempt) {
+        if (GetLastError() != ERROR_SHARING_VIOLATION || attempt == kReplaceTries)
+            return false;
+        QThread::msleep(kReplacePauseMs);
+    }
+#endif
+    return true;
+}
+
 // What a new file must be given to be the same file as the old one.
 class FileIdentity
 {
@@ -154,8 +174,9 @@ public:
     // name, which would keep the old bytes.
     bool replaceKeepsIt() const { return m_links <= 1; }
 
-    // Gives the new file the old one's rights and owner; false where this
-    // user may not.
+    // Gives the new file the old one's rights and owner (elsewhere than on
+    // Windows also its access list and extended attributes); false where
+    // this user may not, or where they cannot be read.
     bool giveTo(QTemporaryFile &file) const;
 
 private:
@@ -169,6 +190,7 @@ private:
     PACL m_accessList = nullptr;
     bool m_protected = false;
 #else
+    QByteArray m_path;
     struct stat m_state {};
 #endif
 };
@@ -203,6 +225,7 @@ std::optional<FileIdentity> FileIdentity::of(const QString &target, QString *rea
         return std::nullopt;
     }
     identity.m_links = identity.m_state.st_nlink;
+    identity.m_path = QFile::encodeName(target);
 #endif
     return identity;
 }
@@ -228,8 +251,18 @@ bool FileIdentity::giveTo(QTemporaryFile &file) const
         return false;
     const bool sameOwner = state.st_uid == m_state.st_uid && state.st_gid == m_state.st_gid;
     // The owner first: a change of owner clears the set-user-id bits.
-    return (sameOwner || ::fchown(made, m_state.st_uid, m_state.st_gid) == 0) &&
-           ::fchmod(made, m_state.st_mode & 07777) == 0;
+    if (!(sameOwner || ::fchown(made, m_state.st_uid, m_state.st_gid) == 0) ||
+        ::fchmod(made, m_state.st_mode & 07777) != 0)
+        return false;
+    // The mode alone would give the group the access list's mask and drop
+    // its named users: a replace must neither widen nor narrow a right.
+    const int old = ::open(m_path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (old < 0)
+        return false;
+    const bool copied = perm_copy_fd(m_path.constData(), old, "", made, nullptr) == 0 &&
+                        attr_copy_fd(m_path.constData(), old, "", made, nullptr, nullptr) == 0;
+    ::close(old);
+    return copied;
 #endif
 }
 
@@ -290,20 +323,31 @@ bool renameOver(const QString &from, const QString &to)
 #endif
 }
 
-// Puts the names in the folder that holds `path` on the disk.
+// Puts the names in the folder that holds the file `path` on the disk.
 bool syncFolder([[maybe_unused]] const QString &path)
 {
 #ifdef Q_OS_WIN
     return true;
 #else
-    const int folder = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0)
-        return false;
-    // A file system that cannot sync a folder keeps its names as it can.
-    const bool synced = ::fsync(folder) == 0 || errno == EINVAL || errno == ENOTSUP;
+    const QByteArray file = QFile::encodeName(path);
+    int opened = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                        O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool synced = false;
+    if (opened >= 0) {
+        // A file system that cannot sync a folder keeps its names as it can.
+        synced = ::fsync(opened) == 0 || errno == EINVAL || errno == ENOTSUP;
+    } else {
+        // A folder that its user may write but not list opens for nothing;
+        // its file system, synced through the file, needs no such right.
+        opened = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
+        if (opened < 0)
+            opened = ::open(file.constData(), O_WRONLY | O_CLOEXEC);
+        if (opened < 0)
+            return false;
+        synced = ::syncfs(opened) == 0;
+    }
     const int error = errno;
-    ::close(folder);
+    ::close(opened);
     errno = error;
     return synced;
 #endif
@@ -339,8 +383,10 @@ bool replaceBeside(const QString &target, const QByteArray &bytes, const FileIde
         }
         QThread::msleep(kReplacePauseMs);
     }
-    if (!syncFolder(target))
-        return fail(reason, reasonText({}, "The file was replaced, but the change may not be on the disk"));
+    // The new file stands whatever the sync says: the caller asks for the
+    // reload and then reports what is unsure.
+    if (!syncFolder(target) && reason)
+        *reason = reasonText({}, "The file was replaced, but the change may not be on the disk");
     return true;
 }
 
@@ -387,7 +433,7 @@ bool replaceFileDurably(const QString &path, const QByteArray &bytes, QString *r
         return false;
     if (lock.isHeld())
         removeLeftovers(target);
-    if (!identity->replaceKeepsIt())
+    if (!identity->replaceKeepsIt() || !mayReplace(target))
         return overwriteFileInPlace(target, bytes, reason);
     return replaceBeside(target, bytes, *identity, reason);
 }
@@ -490,12 +536,16 @@ bool overwriteFileInPlace(const QString &path, const QByteArray &bytes, QString 
     if (why.isEmpty())
         return true;
 
-    // Put back the old bytes that the write reached, then the old length. The
-    // bytes past those are untouched: rewriting them could fail for no reason
+    // Put back the old bytes that the write reached, and where the file was
+    // cut, every old byte from the first difference on; then the old length.
+    // Other bytes are untouched: rewriting them could fail for no reason
     // under a size limit that the old file already exceeds.
-    const qint64 reached = std::max<qint64>(std::min<qint64>(first + std::max<qint64>(written, 0), old.size()) - first, 0);
+    const qint64 now = file.size();
+    const qint64 reached =
+        now < old.size() ? old.size() : std::min<qint64>(first + std::max<qint64>(written, 0), old.size());
+    const qint64 back = std::max<qint64>(reached - first, 0);
     const bool restored =
-        (reached == 0 || (file.seek(first) && file.write(old.constData() + first, reached) == reached)) &&
+        (back == 0 || (file.seek(first) && file.write(old.constData() + first, back) == back)) &&
         (file.size() == old.size() || file.resize(old.size())) && syncToDisk(file);
     if (!restored)
         why += QStringLiteral("; the old contents could not be put back: ") +

@@ -18,16 +18,18 @@ bool makeWritable(const QString &path, QString *reason = nullptr);
 // and returns only once the new bytes and the file's name are on the disk.
 // Refuses a file that this user may not write. The new bytes go into a file
 // "NAME.tavrin-XXXXXX" beside it, which takes its place, atomically, with
-// the old file's mode, owner and group (on Windows: its access list); first,
-// such files that an earlier save left there are removed. It writes in place
-// instead, with overwriteFileInPlace(), where a new file would not be the
-// same file (another owner or group than this user may give it, a second
-// hard link), where no file can be made beside it, and on Windows where
-// another program holds the file open against replacing (retried for a
-// moment first). Never creates the file. On failure `reason` is never empty
-// and the old file stays as it was, except where only the sync of the folder
-// after the rename fails: then the new file stands, maybe not yet on the
-// disk.
+// the old file's mode, owner, group, access list and extended attributes (on
+// Windows: its access list); first, such files that an earlier save left
+// there are removed. It writes in place instead, with overwriteFileInPlace(),
+// where a new file would not be the same file (another owner or group than
+// this user may give it, an access list or attributes that cannot be carried
+// over, a second hard link), where no file can be made beside it, and on
+// Windows where this user may not delete the old file or another program
+// holds it open against replacing (retried for a moment first). Never
+// creates the file. On failure `reason` is never empty and the old file stays
+// as it was. Where only the sync of the folder after the rename fails, the
+// new file stands, maybe not yet on the disk: the result is true and
+// `reason` says so.
 bool replaceFileDurably(const QString &path, const QByteArray &bytes, QString *reason = nullptr);
 
 // Writes `bytes` over those of the existing file and cuts it to their length,

@@ -193,8 +193,9 @@ bool loadSettings(QIODevice &device, Settings &settings)
 
 bool loadSettingsFile(const QString &path, Settings &settings)
 {
-    if (!makeWritable(path))
-        return false;
+    // Reading needs no write right: a file whose read-only state this user
+    // may not clear is still shown, and a save reports why it cannot write.
+    makeWritable(path);
     QFile file(path);
     return file.open(QIODevice::ReadOnly) && loadSettings(file, settings);
 }

@@ -22,6 +22,16 @@ void SettingsWriter::SaveSettingsFile(const WriteFile &writeFile)
                       reason);
         return;
     }
+    // The file on the disk is the new one, synced or not: the controller
+    // must read what stands there.
+    requestReload();
+    if (!reason.isEmpty())
+        m_showMessage(QStringLiteral("Saved ") + QLatin1String(kSettingsDisplayPath) + QStringLiteral("\r\n") +
+                      reason);
+}
+
+void SettingsWriter::requestReload()
+{
     QString error;
     try {
         if (!m_trelkCom)

@@ -15,7 +15,9 @@ class CLSTrelkCom;
 class SettingsWriter
 {
 public:
-    // Writes the file; false, with the system's reason, when nothing was saved.
+    // Writes the file; false, with the system's reason, when nothing was
+    // saved; true with a reason where it was saved but may not yet be on the
+    // disk.
     using WriteFile = std::function<bool(QString *reason)>;
 
     SettingsWriter(TrelkForm &host, ShowMessage showMessage);
@@ -26,6 +28,8 @@ public:
     void SaveSettingsFile(const WriteFile &writeFile);
 
 private:
+    void requestReload();
+
     TrelkForm &m_host;
     const ShowMessage m_showMessage;
     // Created by the first reload request, which connects the controller.
