@@ -1,16 +1,37 @@
 # cmake -P: lays out the Windows program's folder, strips it and zips it.
+# The same commit gives the same bytes (scripts/reproduce.sh).
 # Variables: EXE, QT_DLLS, PLATFORM_PLUGIN, STYLE_PLUGIN, RUNTIME_DLLS,
 # QT_LICENCES, RUNTIME_LICENCES (NAME=FILE pairs), README, VERSION, FLAVOUR,
-# STRIP, NAME, OUT.
+# STRIP, SOURCE_DIR, NAME, OUT.
+# Environment: SOURCE_DATE_EPOCH (default: the commit's time).
 set(stage "${OUT}/${NAME}")
 file(REMOVE_RECURSE "${stage}" "${OUT}/${NAME}.zip")
+
+# git_or_env VAR ENV FORMAT: $ENV, else the last commit's FORMAT field.
+function(git_or_env var env format)
+    if(DEFINED ENV{${env}} AND NOT "$ENV{${env}}" STREQUAL "")
+        set(${var} "$ENV{${env}}" PARENT_SCOPE)
+        return()
+    endif()
+    execute_process(COMMAND git -C "${SOURCE_DIR}" log -1 --format=${format}
+                    OUTPUT_VARIABLE value OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed ERROR_QUIET)
+    if(failed OR value STREQUAL "")
+        message(FATAL_ERROR "${SOURCE_DIR} is no git checkout: set ${env}")
+    endif()
+    set(${var} "${value}" PARENT_SCOPE)
+endfunction()
+git_or_env(epoch SOURCE_DATE_EPOCH %ct)
+find_program(PYTHON /usr/bin/python3 python3 REQUIRED)
 file(MAKE_DIRECTORY "${stage}/platforms" "${stage}/styles" "${stage}/licences")
 file(COPY "${EXE}" ${QT_DLLS} ${RUNTIME_DLLS} DESTINATION "${stage}")
 file(COPY "${PLATFORM_PLUGIN}" DESTINATION "${stage}/platforms")
 file(COPY "${STYLE_PLUGIN}" DESTINATION "${stage}/styles")
 file(GLOB_RECURSE binaries "${stage}/*.exe" "${stage}/*.dll")
+# strip writes every PE file anew, with a new time stamp and checksum: the
+# commit's time (binutils take SOURCE_DATE_EPOCH), not the build's.
 foreach(binary IN LISTS binaries)
-    execute_process(COMMAND "${STRIP}" --strip-unneeded "${binary}" RESULT_VARIABLE failed)
+    execute_process(COMMAND "${CMAKE_COMMAND}" -E env SOURCE_DATE_EPOCH=${epoch}
+                            "${STRIP}" --strip-unneeded "${binary}" RESULT_VARIABLE failed)
     if(failed)
         message(FATAL_ERROR "strip failed on ${binary}")
     endif()
@@ -41,8 +62,9 @@ else()
 endif()
 configure_file("${README}" "${stage}/README.txt" @ONLY NEWLINE_STYLE CRLF)
 
-execute_process(COMMAND "${CMAKE_COMMAND}" -E tar cf "${NAME}.zip" --format=zip "${NAME}"
-                WORKING_DIRECTORY "${OUT}" RESULT_VARIABLE failed)
+execute_process(COMMAND "${CMAKE_COMMAND}" -E env SOURCE_DATE_EPOCH=${epoch}
+                        "${PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/pack_zip.py" "${stage}" "${OUT}/${NAME}.zip"
+                RESULT_VARIABLE failed)
 if(failed)
     message(FATAL_ERROR "zip failed")
 endif()

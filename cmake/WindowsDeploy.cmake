@@ -65,6 +65,7 @@ add_custom_target(dist
         -DVERSION=${PROJECT_VERSION}
         -DFLAVOUR=${TAVRIN_WINDOWS_FLAVOUR}
         -DSTRIP=${CMAKE_STRIP}
+        -DSOURCE_DIR=${CMAKE_SOURCE_DIR}
         -DNAME=${TAVRIN_DIST_NAME}
         -DOUT=${CMAKE_SOURCE_DIR}/dist
         -P ${CMAKE_SOURCE_DIR}/cmake/PackageWindows.cmake
