@@ -1,5 +1,6 @@
-# cmake -P: lays out the Windows program's folder, strips it and zips it.
-# The same commit gives the same bytes (scripts/reproduce.sh).
+# cmake -P: lays out the Windows program's folder, strips it, zips it and
+# lists the checksums. The same commit gives the same bytes
+# (scripts/reproduce.sh).
 # Variables: EXE, QT_DLLS, PLATFORM_PLUGIN, STYLE_PLUGIN, RUNTIME_DLLS,
 # QT_LICENCES, RUNTIME_LICENCES (NAME=FILE pairs), README, VERSION, FLAVOUR,
 # STRIP, SOURCE_DIR, NAME, OUT.
@@ -71,3 +72,13 @@ endif()
 file(SIZE "${OUT}/${NAME}.zip" size)
 math(EXPR mib "${size} / 1048576")
 message(STATUS "${OUT}/${NAME}.zip: ${mib} MiB")
+
+# SHA256SUMS (sha256sum's format) over this version's zips.
+file(GLOB released RELATIVE "${OUT}" "${OUT}/tavrin-${VERSION}-win*.zip")
+list(SORT released)
+set(sums)
+foreach(file IN LISTS released)
+    file(SHA256 "${OUT}/${file}" hash)
+    string(APPEND sums "${hash}  ${file}\n")
+endforeach()
+file(WRITE "${OUT}/SHA256SUMS" "${sums}")

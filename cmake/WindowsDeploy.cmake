@@ -50,7 +50,8 @@ set(TAVRIN_QT_WINE_ENVIRONMENT ${TAVRIN_WINE_ENVIRONMENT} "WINEPREFIX=${CMAKE_BI
     "QT_QPA_PLATFORM=windows")
 
 # The folder a technician copies onto the PC, zipped: the program, the Qt
-# DLLs and plugins it loads, mingw's runtime, a README and the licences.
+# DLLs and plugins it loads, mingw's runtime, a README and the licences, and
+# dist/SHA256SUMS beside it.
 set(TAVRIN_DIST_NAME "tavrin-${PROJECT_VERSION}-${TAVRIN_WINDOWS_FLAVOUR}")
 add_custom_target(dist
     COMMAND ${CMAKE_COMMAND}

@@ -4,9 +4,10 @@
 # runs take them from the cache), packs dist/tavrin-<version>-win32.zip
 # (32-bit, the product) and -win64.zip, checks without running them that each
 # zip holds what it needs, loads on Windows 7 SP1 and carries its manifest,
-# and runs the tests, the zip and the program against a registered stand-in
-# control under Wine on a virtual display, in prefixes reporting Windows 7
-# and Windows 10, for every bitness this machine can run.
+# checks dist/SHA256SUMS, and runs the tests, the zip and the program
+# against a registered stand-in control under Wine on a virtual display, in
+# prefixes reporting Windows 7 and Windows 10, for every bitness this machine
+# can run.
 #   bash scripts/windows.sh [x86_64|i686]...     (default: both, 64-bit first,
 # whose tests then run while a 32-bit kit that CI builds beside them finishes)
 set -euo pipefail
@@ -38,6 +39,7 @@ for arch in "${archs[@]}"; do
     bash tests/windows/zip_contents.sh "$zip"
     python3 tests/windows/zip_imports.py "$zip" "$arch"
     /usr/bin/python3 tests/windows/zip_manifest.py "$zip"
+    (cd dist && sha256sum --check --strict SHA256SUMS)
 
     if ! "$loader" --version > /dev/null 2>&1; then
         step "$arch: skipped the unit tests, the zip test and the control test (win7, win10) under Wine:" \
