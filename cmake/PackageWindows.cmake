@@ -1,12 +1,13 @@
-# cmake -P: lays out the Windows program's folder, strips it, zips it and
-# lists the checksums. The same commit gives the same bytes
-# (scripts/reproduce.sh).
+# cmake -P: lays out the Windows program's folder, strips it, writes its
+# bill of materials, zips it and lists the checksums. The same commit gives
+# the same bytes (scripts/reproduce.sh).
 # Variables: EXE, QT_DLLS, PLATFORM_PLUGIN, STYLE_PLUGIN, RUNTIME_DLLS,
 # QT_LICENCES, RUNTIME_LICENCES (NAME=FILE pairs), README, VERSION, FLAVOUR,
-# STRIP, SOURCE_DIR, NAME, OUT.
-# Environment: SOURCE_DATE_EPOCH (default: the commit's time).
+# STRIP, CXX, SOURCE_DIR, NAME, OUT.
+# Environment: SOURCE_DATE_EPOCH and TAVRIN_BOM_CONTACT (default: the
+# commit's time and committer).
 set(stage "${OUT}/${NAME}")
-file(REMOVE_RECURSE "${stage}" "${OUT}/${NAME}.zip")
+file(REMOVE_RECURSE "${stage}" "${OUT}/${NAME}.zip" "${OUT}/${NAME}.cdx.json")
 
 # git_or_env VAR ENV FORMAT: $ENV, else the last commit's FORMAT field.
 function(git_or_env var env format)
@@ -22,6 +23,7 @@ function(git_or_env var env format)
     set(${var} "${value}" PARENT_SCOPE)
 endfunction()
 git_or_env(epoch SOURCE_DATE_EPOCH %ct)
+git_or_env(contact TAVRIN_BOM_CONTACT %ce)
 find_program(PYTHON /usr/bin/python3 python3 REQUIRED)
 file(MAKE_DIRECTORY "${stage}/platforms" "${stage}/styles" "${stage}/licences")
 file(COPY "${EXE}" ${QT_DLLS} ${RUNTIME_DLLS} DESTINATION "${stage}")
@@ -63,6 +65,17 @@ else()
 endif()
 configure_file("${README}" "${stage}/README.txt" @ONLY NEWLINE_STYLE CRLF)
 
+# The bill of materials, inside the zip and beside it.
+execute_process(COMMAND "${CMAKE_COMMAND}" -E env SOURCE_DATE_EPOCH=${epoch}
+                        "${PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/windows_bom.py" --stage "${stage}"
+                        --out "${stage}/${NAME}.cdx.json" --version ${VERSION} --contact "${contact}"
+                        --compiler "${CXX}" --runtime ${RUNTIME_DLLS}
+                RESULT_VARIABLE failed)
+if(failed)
+    message(FATAL_ERROR "the bill of materials failed")
+endif()
+file(COPY_FILE "${stage}/${NAME}.cdx.json" "${OUT}/${NAME}.cdx.json")
+
 execute_process(COMMAND "${CMAKE_COMMAND}" -E env SOURCE_DATE_EPOCH=${epoch}
                         "${PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/pack_zip.py" "${stage}" "${OUT}/${NAME}.zip"
                 RESULT_VARIABLE failed)
@@ -73,8 +86,8 @@ file(SIZE "${OUT}/${NAME}.zip" size)
 math(EXPR mib "${size} / 1048576")
 message(STATUS "${OUT}/${NAME}.zip: ${mib} MiB")
 
-# SHA256SUMS (sha256sum's format) over this version's zips.
-file(GLOB released RELATIVE "${OUT}" "${OUT}/tavrin-${VERSION}-win*.zip")
+# SHA256SUMS (sha256sum's format) over this version's zips and their bills.
+file(GLOB released RELATIVE "${OUT}" "${OUT}/tavrin-${VERSION}-win*.zip" "${OUT}/tavrin-${VERSION}-win*.cdx.json")
 list(SORT released)
 set(sums)
 foreach(file IN LISTS released)

@@ -51,7 +51,7 @@ set(TAVRIN_QT_WINE_ENVIRONMENT ${TAVRIN_WINE_ENVIRONMENT} "WINEPREFIX=${CMAKE_BI
 
 # The folder a technician copies onto the PC, zipped: the program, the Qt
 # DLLs and plugins it loads, mingw's runtime, a README and the licences, and
-# dist/SHA256SUMS beside it.
+# beside it its bill of materials and dist/SHA256SUMS.
 set(TAVRIN_DIST_NAME "tavrin-${PROJECT_VERSION}-${TAVRIN_WINDOWS_FLAVOUR}")
 add_custom_target(dist
     COMMAND ${CMAKE_COMMAND}
@@ -66,6 +66,7 @@ add_custom_target(dist
         -DVERSION=${PROJECT_VERSION}
         -DFLAVOUR=${TAVRIN_WINDOWS_FLAVOUR}
         -DSTRIP=${CMAKE_STRIP}
+        -DCXX=${CMAKE_CXX_COMPILER}
         -DSOURCE_DIR=${CMAKE_SOURCE_DIR}
         -DNAME=${TAVRIN_DIST_NAME}
         -DOUT=${CMAKE_SOURCE_DIR}/dist

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Windows zip twice against one Qt kit and compares the two byte
 # for byte: once in this tree's own build folder (reusing what windows.sh
-# built there), once from a copy of its tracked files at another path,
-# minutes later, without git (the commit's time and committer reach it as
-# SOURCE_DATE_EPOCH and TAVRIN_BOM_CONTACT). Where they differ it names the
+# built there), once from a copy of its files (less those git ignores) at
+# another path, minutes later, without git (the commit's time and committer
+# reach it as SOURCE_DATE_EPOCH and TAVRIN_BOM_CONTACT). Where they differ it names the
 # files and explains them with diffoscope, installed only then.
 #   bash scripts/reproduce.sh [x86_64|i686]     (default: x86_64)
 set -euo pipefail
@@ -30,7 +30,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tavrin-reproduce.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 copy=$work/elsewhere/tavrin
 mkdir -p "$copy"
-git ls-files -z | tar --null -T - --ignore-failed-read -cf - | tar -xf - -C "$copy"
+git ls-files -z --cached --others --exclude-standard | tar --null -T - --ignore-failed-read -cf - | tar -xf - -C "$copy"
 say "second build: $copy/build-$preset"
 (
     cd "$copy"
