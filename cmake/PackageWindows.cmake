@@ -1,11 +1,12 @@
-# cmake -P: lays out the Windows program's folder, strips it, writes its
-# bill of materials, zips it and lists the checksums. The same commit gives
-# the same bytes (scripts/reproduce.sh).
+# cmake -P: lays out the Windows program's folder, strips it, signs it when
+# a certificate is given, writes its bill of materials, zips it and lists
+# the checksums. The same commit gives the same bytes (scripts/reproduce.sh).
 # Variables: EXE, QT_DLLS, PLATFORM_PLUGIN, STYLE_PLUGIN, RUNTIME_DLLS,
 # QT_LICENCES, RUNTIME_LICENCES (NAME=FILE pairs), README, VERSION, FLAVOUR,
 # STRIP, CXX, SOURCE_DIR, NAME, OUT.
 # Environment: SOURCE_DATE_EPOCH and TAVRIN_BOM_CONTACT (default: the
-# commit's time and committer).
+# commit's time and committer), TAVRIN_SIGNING_PKCS12 with
+# TAVRIN_SIGNING_PASSWORD_FILE, TAVRIN_SIGNING_TIMESTAMP_URL.
 set(stage "${OUT}/${NAME}")
 file(REMOVE_RECURSE "${stage}" "${OUT}/${NAME}.zip" "${OUT}/${NAME}.cdx.json")
 
@@ -39,6 +40,35 @@ foreach(binary IN LISTS binaries)
         message(FATAL_ERROR "strip failed on ${binary}")
     endif()
 endforeach()
+
+# Authenticode, at a fixed signing time so that a signed zip is reproducible
+# for a given key; a time-stamp server only when one is named.
+if(NOT "$ENV{TAVRIN_SIGNING_PKCS12}" STREQUAL "")
+    find_program(OSSLSIGNCODE osslsigncode REQUIRED)
+    if(NOT EXISTS "$ENV{TAVRIN_SIGNING_PASSWORD_FILE}")
+        message(FATAL_ERROR "TAVRIN_SIGNING_PASSWORD_FILE must name the file with the certificate's password")
+    endif()
+    set(timestamp)
+    if(NOT "$ENV{TAVRIN_SIGNING_TIMESTAMP_URL}" STREQUAL "")
+        set(timestamp -ts "$ENV{TAVRIN_SIGNING_TIMESTAMP_URL}")
+    else()
+        set(timestamp -time ${epoch})
+    endif()
+    foreach(binary IN LISTS binaries)
+        execute_process(COMMAND "${OSSLSIGNCODE}" sign -pkcs12 "$ENV{TAVRIN_SIGNING_PKCS12}"
+                                -readpass "$ENV{TAVRIN_SIGNING_PASSWORD_FILE}" -h sha256 -n Tavrin
+                                ${timestamp} -in "${binary}" -out "${binary}.signed"
+                        OUTPUT_QUIET RESULT_VARIABLE failed)
+        if(failed)
+            message(FATAL_ERROR "osslsigncode could not sign ${binary}")
+        endif()
+        file(RENAME "${binary}.signed" "${binary}")
+    endforeach()
+    list(LENGTH binaries count)
+    message(STATUS "${NAME}: ${count} PE files signed with $ENV{TAVRIN_SIGNING_PKCS12}")
+else()
+    message(STATUS "${NAME}: unsigned (no TAVRIN_SIGNING_PKCS12)")
+endif()
 
 # Anyone may rebuild or replace the Qt DLLs: the zip names their exact source.
 foreach(needed Qt-LGPL-3.txt GPL-3.txt Qt-source-version.txt)

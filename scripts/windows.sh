@@ -4,7 +4,8 @@
 # runs take them from the cache), packs dist/tavrin-<version>-win32.zip
 # (32-bit, the product) and -win64.zip, checks without running them that each
 # zip holds what it needs, loads on Windows 7 SP1 and carries its manifest,
-# checks its bill of materials and dist/SHA256SUMS, and runs the tests, the zip and the program
+# checks its bill of materials, its signatures when TAVRIN_SIGNING_PKCS12
+# signs it, and dist/SHA256SUMS, and runs the tests, the zip and the program
 # against a registered stand-in control under Wine on a virtual display, in
 # prefixes reporting Windows 7 and Windows 10, for every bitness this machine
 # can run.
@@ -18,7 +19,7 @@ step() { echo "windows: $*"; }
 
 step "installing what the builds and Wine need"
 bash scripts/setup.sh g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev \
-    wine wine32 wine64 xclip python3 python3-pefile python3-jsonschema
+    wine wine32 wine64 xclip python3 python3-pefile python3-jsonschema osslsigncode openssl
 
 for arch in "${archs[@]}"; do
     case $arch in
@@ -40,6 +41,9 @@ for arch in "${archs[@]}"; do
     python3 tests/windows/zip_imports.py "$zip" "$arch"
     /usr/bin/python3 tests/windows/zip_manifest.py "$zip"
     /usr/bin/python3 tests/windows/zip_bom.py "$zip"
+    if [ -n "${TAVRIN_SIGNING_PKCS12:-}" ]; then
+        bash tests/windows/zip_signature.sh "$zip"
+    fi
     (cd dist && sha256sum --check --strict SHA256SUMS)
 
     if ! "$loader" --version > /dev/null 2>&1; then
