@@ -129,7 +129,7 @@ def main():
     def owner_of(path):
         if path in TEXTS:
             return TEXTS[path]
-        return 'Qt5Core.dll' if path.startswith('licences/') else None
+        return 'Qt5Core.dll' if path.startswith('licences/') else path
 
     for path in files:
         data = open(os.path.join(stage, path), 'rb').read()
