@@ -50,7 +50,8 @@ set(TAVRIN_QT_WINE_ENVIRONMENT ${TAVRIN_WINE_ENVIRONMENT} "WINEPREFIX=${CMAKE_BI
     "QT_QPA_PLATFORM=windows")
 
 # The folder a technician copies onto the PC, zipped: the program, the Qt
-# DLLs and plugins it loads, mingw's runtime, a README and the licences.
+# DLLs and plugins it loads, mingw's runtime, a README and the licences, and
+# beside it its bill of materials and dist/SHA256SUMS.
 set(TAVRIN_DIST_NAME "tavrin-${PROJECT_VERSION}-${TAVRIN_WINDOWS_FLAVOUR}")
 add_custom_target(dist
     COMMAND ${CMAKE_COMMAND}
@@ -65,6 +66,8 @@ add_custom_target(dist
         -DVERSION=${PROJECT_VERSION}
         -DFLAVOUR=${TAVRIN_WINDOWS_FLAVOUR}
         -DSTRIP=${CMAKE_STRIP}
+        -DCXX=${CMAKE_CXX_COMPILER}
+        -DSOURCE_DIR=${CMAKE_SOURCE_DIR}
         -DNAME=${TAVRIN_DIST_NAME}
         -DOUT=${CMAKE_SOURCE_DIR}/dist
         -P ${CMAKE_SOURCE_DIR}/cmake/PackageWindows.cmake

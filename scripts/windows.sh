@@ -4,9 +4,11 @@
 # runs take them from the cache), packs dist/tavrin-<version>-win32.zip
 # (32-bit, the product) and -win64.zip, checks without running them that each
 # zip holds what it needs, loads on Windows 7 SP1 and carries its manifest,
-# and runs the tests, the zip and the program against a registered stand-in
-# control under Wine on a virtual display, in prefixes reporting Windows 7
-# and Windows 10, for every bitness this machine can run.
+# checks its bill of materials, its signatures when TAVRIN_SIGNING_PKCS12
+# signs it, and dist/SHA256SUMS, and runs the tests, the zip and the program
+# against a registered stand-in control under Wine on a virtual display, in
+# prefixes reporting Windows 7 and Windows 10, for every bitness this machine
+# can run.
 #   bash scripts/windows.sh [x86_64|i686]...     (default: both, 64-bit first,
 # whose tests then run while a 32-bit kit that CI builds beside them finishes)
 set -euo pipefail
@@ -17,7 +19,7 @@ step() { echo "windows: $*"; }
 
 step "installing what the builds and Wine need"
 bash scripts/setup.sh g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev \
-    wine wine32 wine64 xclip python3 python3-pefile
+    wine wine32 wine64 xclip python3 python3-pefile python3-jsonschema osslsigncode openssl
 
 for arch in "${archs[@]}"; do
     case $arch in
@@ -38,6 +40,11 @@ for arch in "${archs[@]}"; do
     bash tests/windows/zip_contents.sh "$zip"
     python3 tests/windows/zip_imports.py "$zip" "$arch"
     /usr/bin/python3 tests/windows/zip_manifest.py "$zip"
+    /usr/bin/python3 tests/windows/zip_bom.py "$zip"
+    if [ -n "${TAVRIN_SIGNING_PKCS12:-}" ]; then
+        bash tests/windows/zip_signature.sh "$zip"
+    fi
+    (cd dist && sha256sum --check --strict SHA256SUMS)
 
     if ! "$loader" --version > /dev/null 2>&1; then
         step "$arch: skipped the unit tests, the zip test and the control test (win7, win10) under Wine:" \
