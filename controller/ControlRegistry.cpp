@@ -60,14 +60,14 @@ bool classesValue(const std::wstring &key, REGSAM view, std::wstring &value)
     return true;
 }
 
-namespace {
-
-std::wstring classText(const CLSID &classId)
+std::wstring classKey(const CLSID &classId)
 {
     wchar_t text[40];
     StringFromGUID2(classId, text, 40);
-    return text;
+    return std::wstring(L"CLSID\\") + text;
 }
+
+namespace {
 
 bool hasInprocServer(const wchar_t *progId, REGSAM view)
 {
@@ -85,7 +85,7 @@ bool hasInprocServer(const wchar_t *progId, REGSAM view)
 // would load it.
 bool registeredFile(const CLSID &classId, std::wstring &path)
 {
-    if (!classesValue(L"CLSID\\" + classText(classId) + L"\\InprocServer32", 0, path))
+    if (!classesValue(classKey(classId) + L"\\InprocServer32", 0, path))
         return false;
     if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"')
         path = path.substr(1, path.size() - 2);

@@ -19,6 +19,9 @@ std::string describe(HRESULT hr, const std::wstring &insert = L"the control's fi
 // KEY_WOW64_32KEY, KEY_WOW64_64KEY, or 0 for this program's own.
 bool classesValue(const std::wstring &key, REGSAM view, std::wstring &value);
 
+// The class's key under HKEY_CLASSES_ROOT: "CLSID\{...}".
+std::wstring classKey(const CLSID &classId);
+
 // The control is registered nowhere this program can see it: says whether
 // it is registered for the other bitness.
 [[noreturn]] void throwNotRegistered(const wchar_t *progId);

@@ -213,9 +213,7 @@ bool meansNotRegistered(HRESULT hr)
 ComPtr<ITypeLib> registeredTypeLibrary(const CLSID &classId)
 {
     ComPtr<ITypeLib> library;
-    wchar_t classText[40];
-    StringFromGUID2(classId, classText, 40);
-    const std::wstring key = std::wstring(L"CLSID\\") + classText;
+    const std::wstring key = classKey(classId);
     std::wstring libraryText, version;
     GUID libraryId{};
     if (!classesValue(key + L"\\TypeLib", 0, libraryText) ||
