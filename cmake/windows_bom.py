@@ -36,7 +36,8 @@ RUNTIME = {
     'libwinpthread-1.dll': ('winpthreads', MINGW, 'MIT AND BSD-3-Clause'),
 }
 # The libraries qtbase builds into its DLLs with the kit's options (-qt-zlib,
-# -qt-libpng, -qt-harfbuzz, -qt-pcre and the ones it always bundles), as its
+# -qt-libpng, -qt-harfbuzz, -qt-pcre and the ones it always bundles; MD4C goes
+# with the Markdown reader, which the kit leaves out), as its
 # 3rdparty attributions give them for the Qt version named; where a DLL
 # carries the version as text, that text must be in it, or this table is stale.
 QT_TABLE_VERSION = '5.15.8'
@@ -49,7 +50,6 @@ BUNDLED = [
     ('TinyCBOR', '0.6', 'MIT', 'https://github.com/intel/tinycbor', 'Qt5Core.dll', None, []),
     ('libpng', '1.6.37', 'Libpng AND libpng-2.0', 'http://www.libpng.org', 'Qt5Gui.dll', b'1.6.37', ['zlib']),
     ('HarfBuzz', '1.7.4', 'MIT', 'https://harfbuzz.github.io', 'Qt5Gui.dll', b'1.7.4', []),
-    ('MD4C', '0.4.8', 'MIT', 'https://github.com/mity/md4c', 'Qt5Gui.dll', None, []),
 ]
 # The plugins Qt loads at run time, which no import table shows.
 PLUGINS = {'Qt5Gui.dll': ['platforms/qwindows.dll'], 'Qt5Widgets.dll': ['styles/qwindowsvistastyle.dll']}

@@ -2,7 +2,9 @@
 # Builds Qt 5.15 for Windows (qtbase only: Core, Gui, Widgets, Test and the
 # plugins) from Debian's own qtbase-opensource-src with mingw-w64 (posix
 # threads), and caches it outside the checkout. Qt 5.15 is the last Qt that
-# runs on Windows 7. Prints the kit's folder on the last line of standard output.
+# runs on Windows 7. The host tools (moc, rcc, uic) are Debian's own, built
+# from the same source version, rather than built once more for each kit.
+# Prints the kit's folder on the last line of standard output.
 #   bash scripts/qt-kit.sh [i686|x86_64]
 # The kit is keyed by the source version, the compiler version and the
 # options below, so a second run only checks the key. TAVRIN_CACHE moves the
@@ -18,20 +20,43 @@ case $arch in
 esac
 say() { echo "qt-kit: $*" >&2; }
 
-bash scripts/setup.sh dpkg-dev xz-utils util-linux ccache "g++-mingw-w64-${arch//_/-}-posix" >&2
+bash scripts/setup.sh dpkg-dev xz-utils util-linux qtbase5-dev-tools "g++-mingw-w64-${arch//_/-}-posix" >&2
 
-# Everything the program and its tests do not need is off.
+host_tools=/usr/lib/qt5/bin
+# Everything the program and its tests do not need is off: modules, plugins
+# and the classes of Core, Gui and Widgets that neither uses. What stays is
+# what the window, its message boxes, the Windows platform and style plugins
+# and Qt Test need. Size over speed: a dialog's speed never shows, a smaller
+# zip does, and it compiles faster.
 options=(
     -opensource -confirm-license -release -shared -nomake examples -nomake tests
+    -external-hostbindir "$host_tools" -hostbindir "$host_tools" -optimize-size
     -no-opengl -no-dbus -no-icu -no-glib -no-openssl -no-direct2d
     -no-sql-sqlite -no-sql-odbc -no-feature-sql -no-feature-network -no-feature-printer
     -no-feature-tabletevent -qt-zlib -qt-libpng -no-libjpeg -no-gif -qt-harfbuzz
     -no-freetype -qt-pcre
+    -no-feature-concurrent -no-feature-xml
+    -no-feature-statemachine -no-feature-mimetype -no-feature-big_codecs -no-feature-timezone
+    -no-feature-sharedmemory -no-feature-systemsemaphore
+    -no-feature-concatenatetablesproxymodel -no-feature-transposeproxymodel
+    -no-feature-pdf -no-feature-textodfwriter -no-feature-textmarkdownreader
+    -no-feature-textmarkdownwriter -no-feature-movie -no-feature-picture
+    -no-feature-sessionmanager -no-feature-systemtrayicon -no-feature-ico
+    -no-feature-imageformat_ppm -no-feature-imageformat_xbm
+    -no-feature-graphicsview -no-feature-graphicseffect -no-feature-mdiarea
+    -no-feature-calendarwidget -no-feature-datetimeedit -no-feature-dial -no-feature-lcdnumber
+    -no-feature-splashscreen -no-feature-wizard -no-feature-colordialog -no-feature-fontdialog
+    -no-feature-filedialog -no-feature-errormessage
+    -no-feature-progressdialog -no-feature-columnview -no-feature-undocommand
+    -no-feature-undostack -no-feature-undogroup -no-feature-undoview -no-feature-keysequenceedit
+    -no-feature-textbrowser -no-feature-syntaxhighlighter -no-feature-dockwidget
+    -no-feature-tablewidget -no-feature-treewidget -no-feature-listwidget
+    -no-feature-datawidgetmapper -no-feature-fontcombobox -no-feature-commandlinkbutton
+    -no-feature-toolbox -no-feature-style-fusion -no-feature-style-stylesheet
+    -no-feature-filesystemmodel -no-feature-dirmodel -no-feature-fscompleter
 )
-source_version=$(dpkg-query -W -f='${Version}' qtbase5-dev 2>/dev/null) || {
-    bash scripts/setup.sh qtbase5-dev >&2
-    source_version=$(dpkg-query -W -f='${Version}' qtbase5-dev)
-}
+# The host tools' package gives the version of the source to build.
+source_version=$(dpkg-query -W -f='${Version}' qtbase5-dev-tools)
 compiler_version=$("$arch-w64-mingw32-g++-posix" -dumpfullversion)
 key=$(printf '%s\n' "$source_version" "$compiler_version" "${options[@]}" | sha256sum | cut -c1-12)
 cache=${TAVRIN_CACHE:-/var/cache/tavrin}
@@ -53,29 +78,61 @@ if [ -f "$kit/.complete" ]; then
 fi
 
 # Holding the lock: any work folder of this kit is left over from a run that
-# died or failed.
-rm -rf "$cache/work-$name".*
-work=$(mktemp -d "$cache/work-$name.XXXXXX")
+# died or failed. Its path is fixed, and the linker takes its time stamps from
+# the source's changelog, so that two builds of a kit give the same DLLs.
+rm -rf "$cache/work-$name" "$cache/work-$name".*
+work=$cache/work-$name
+mkdir "$work"
 # A finished kit's work folder goes; a failed one's stays, with its logs.
 finished=
 trap '[ -n "$finished" ] && rm -rf "$work"; [ -n "$finished" ] || say "failed; its logs are kept in $work"' EXIT
-say "building Qt $source_version for $arch Windows (about 25 minutes on 2 cores)"
+say "building Qt $source_version for $arch Windows (about 9 minutes on 2 cores)"
 
-sources=$(apt-cache showsrc qtbase-opensource-src 2>/dev/null || true)
-if ! grep -qx "Version: $source_version" <<< "$sources"; then
-    # The same mirror and suites as the binary packages, for sources.
-    say "adding deb-src entries to apt's sources"
-    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-        sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
-            > /etc/apt/sources.list.d/tavrin-deb-src.sources
-    else
-        sed -n 's/^deb /deb-src /p' /etc/apt/sources.list > /etc/apt/sources.list.d/tavrin-deb-src.list
+# The source, fetched and patched once for both kits, under a lock of its own:
+# the second kit takes the first one's, and a kit's build never writes into
+# it. (A change to the patch below needs that folder removed.)
+source_folder=$cache/qtbase-$source_version
+exec 8> "$source_folder.lock"
+flock 8
+if [ ! -f "$source_folder/.complete" ]; then
+    rm -rf "$source_folder"
+    mkdir "$source_folder"
+    sources=$(apt-cache showsrc qtbase-opensource-src 2>/dev/null || true)
+    if ! grep -qx "Version: $source_version" <<< "$sources"; then
+        # The same mirror and suites as the binary packages, for sources.
+        say "adding deb-src entries to apt's sources"
+        if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+            sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
+                > /etc/apt/sources.list.d/tavrin-deb-src.sources
+        else
+            sed -n 's/^deb /deb-src /p' /etc/apt/sources.list > /etc/apt/sources.list.d/tavrin-deb-src.list
+        fi
+        bash scripts/apt-update.sh >&2
     fi
-    bash scripts/apt-update.sh >&2
+    say "fetching the source"
+    (cd "$source_folder" && apt-get source -q "qtbase-opensource-src=$source_version") > "$work/source.log" 2>&1 \
+        || { tail -n 20 "$work/source.log" >&2; exit 1; }
+    # Debian's moc, rcc and uic come from this very source: building them
+    # again, with their bootstrap library, was a sixth of a kit.
+    cat >> "$source_folder"/qtbase-opensource-src-*/src/src.pro <<'EOF'
+
+# Tavrin: the host tools come from -external-hostbindir, not from this build.
+!isEmpty(HOST_QT_TOOLS) {
+    host_tools = src_tools_bootstrap src_tools_moc src_tools_rcc src_tools_tracegen \
+        src_tools_qlalr src_tools_uic src_tools_qvkgen
+    SUBDIRS -= $$host_tools
+    for (sub, SUBDIRS): $${sub}.depends -= $$host_tools
+}
+EOF
+    touch "$source_folder/.complete"
 fi
-(cd "$work" && apt-get source -q "qtbase-opensource-src=$source_version") > "$work/source.log" 2>&1 \
-    || { tail -n 20 "$work/source.log" >&2; exit 1; }
-src=$(find "$work" -maxdepth 1 -type d -name 'qtbase-opensource-src-*' | head -n1)
+exec 8>&-
+src=$(find "$source_folder" -maxdepth 1 -type d -name 'qtbase-opensource-src-*' | head -n1)
+SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$src/debian/changelog" -S Timestamp)
+export SOURCE_DATE_EPOCH
+for tool in qmake moc rcc uic; do
+    [ -x "$host_tools/$tool" ] || { say "Debian's $host_tools/$tool is missing"; exit 1; }
+done
 
 # Qt 5's configure takes the compilers by their plain names: the posix ones.
 tools=$work/tools
@@ -83,18 +140,11 @@ mkdir -p "$tools"
 for tool in gcc g++; do
     ln -s "$(command -v "$arch-w64-mingw32-$tool-posix")" "$tools/$arch-w64-mingw32-$tool"
 done
-# Both kits compile the same host tools (qmake, moc, rcc, uic and their
-# bootstrap library) with the host's compiler, in work folders laid out alike:
-# through one compiler cache that takes paths relative to the cache's folder,
-# the second kit gets them from the first.
-ln -s "$(command -v ccache)" "$tools/gcc"
-ln -s "$(command -v ccache)" "$tools/g++"
-export CCACHE_DIR=$cache/ccache CCACHE_BASEDIR=$cache CCACHE_NOHASHDIR=1
 export PATH=$tools:$PATH
 
 say "configuring"
 mkdir -p "$work/build"
-# MAKEFLAGS: configure builds its qmake with a plain make.
+# MAKEFLAGS: configure builds a qmake of its own with a plain make.
 (cd "$work/build" && MAKEFLAGS=-j2 "$src/configure" -xplatform win32-g++ -device-option "CROSS_COMPILE=$arch-w64-mingw32-" \
     -prefix "$kit" "${options[@]}") > "$work/configure.log" 2>&1 \
     || { tail -n 40 "$work/configure.log" >&2; exit 1; }
@@ -120,6 +170,14 @@ cp "$src/LICENSE.LGPL3" "$licences/Qt-LGPL-3.txt"
 cp "$src/LICENSE.GPL3" "$licences/GPL-3.txt"
 cp "$src/debian/copyright" "$licences/Qt-Debian-copyright.txt"
 echo "qtbase-opensource-src $source_version" > "$licences/Qt-source-version.txt"
+{
+    compiler=g++-mingw-w64-${arch//_/-}-posix
+    echo "The Qt DLLs were built from that source with Debian's $compiler $(dpkg-query -W -f='${Version}' "$compiler"):"
+    echo "  configure -xplatform win32-g++ -device-option CROSS_COMPILE=$arch-w64-mingw32- ${options[*]}"
+    echo "  make; make install"
+    echo "moc, rcc and uic were Debian's own (qtbase5-dev-tools $source_version): src/src.pro was"
+    echo "told not to build them again. No source of the libraries was changed."
+} | sed 's/$/\r/' > "$licences/Qt-configure-options.txt" # read with Notepad too
 touch "$work/root$kit/.complete"
 rm -rf "$kit"
 mv -T "$work/root$kit" "$kit"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Windows program against Qt 5.15 kits made from Debian's own
-# source (the first run builds each kit: about 25 minutes on 2 cores; later
+# source (the first run builds each kit: about 9 minutes on 2 cores; later
 # runs take them from the cache), packs dist/tavrin-<version>-win32.zip
 # (32-bit, the product) and -win64.zip, checks without running them that each
 # zip holds what it needs, loads on Windows 7 SP1 and carries its manifest,

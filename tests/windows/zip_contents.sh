@@ -19,7 +19,8 @@ says() { grep -qF -- "$2" "$dir/$1" 2>/dev/null || fail "$1 does not say \"$2\""
 
 for file in tavrin.exe platforms/qwindows.dll styles/qwindowsvistastyle.dll libstdc++-6.dll \
     libwinpthread-1.dll README.txt licences/Qt-LGPL-3.txt licences/GPL-3.txt licences/Qt-source-version.txt \
-    licences/Qt-Debian-copyright.txt licences/GCC-runtime-copyright.txt licences/mingw-w64-runtime-copyright.txt; do
+    licences/Qt-configure-options.txt licences/Qt-Debian-copyright.txt licences/GCC-runtime-copyright.txt \
+    licences/mingw-w64-runtime-copyright.txt; do
     has "$file"
 done
 ls "$dir"/Qt?Core.dll "$dir"/Qt?Gui.dll "$dir"/Qt?Widgets.dll > /dev/null 2>&1 || fail "a Qt DLL is missing"
