@@ -54,6 +54,9 @@ options=(
     -no-feature-datawidgetmapper -no-feature-fontcombobox -no-feature-commandlinkbutton
     -no-feature-toolbox -no-feature-style-fusion -no-feature-style-stylesheet
     -no-feature-filesystemmodel -no-feature-dirmodel -no-feature-fscompleter
+    # The source paths in the DLLs (__FILE__) name the source, not the cache
+    # it was unpacked in: @SRC@ stands for the source's folder.
+    QMAKE_CFLAGS+=-ffile-prefix-map=@SRC@=qtbase QMAKE_CXXFLAGS+=-ffile-prefix-map=@SRC@=qtbase
 )
 # The host tools' package gives the version of the source to build.
 source_version=$(dpkg-query -W -f='${Version}' qtbase5-dev-tools)
@@ -146,7 +149,7 @@ say "configuring"
 mkdir -p "$work/build"
 # MAKEFLAGS: configure builds a qmake of its own with a plain make.
 (cd "$work/build" && MAKEFLAGS=-j2 "$src/configure" -xplatform win32-g++ -device-option "CROSS_COMPILE=$arch-w64-mingw32-" \
-    -prefix "$kit" "${options[@]}") > "$work/configure.log" 2>&1 \
+    -prefix "$kit" "${options[@]//@SRC@/$src}") > "$work/configure.log" 2>&1 \
     || { tail -n 40 "$work/configure.log" >&2; exit 1; }
 
 say "compiling (progress every 100 files; full log in $work/build.log)"
@@ -173,7 +176,7 @@ echo "qtbase-opensource-src $source_version" > "$licences/Qt-source-version.txt"
 {
     compiler=g++-mingw-w64-${arch//_/-}-posix
     echo "The Qt DLLs were built from that source with Debian's $compiler $(dpkg-query -W -f='${Version}' "$compiler"):"
-    echo "  configure -xplatform win32-g++ -device-option CROSS_COMPILE=$arch-w64-mingw32- ${options[*]}"
+    echo "  configure -xplatform win32-g++ -device-option CROSS_COMPILE=$arch-w64-mingw32- ${options[*]//@SRC@/<source folder>}"
     echo "  make; make install"
     echo "moc, rcc and uic were Debian's own (qtbase5-dev-tools $source_version): src/src.pro was"
     echo "told not to build them again. No source of the libraries was changed."
