@@ -23,6 +23,9 @@ say() { echo "qt-kit: $*" >&2; }
 bash scripts/setup.sh dpkg-dev xz-utils util-linux qtbase5-dev-tools "g++-mingw-w64-${arch//_/-}-posix" >&2
 
 host_tools=/usr/lib/qt5/bin
+for tool in qmake moc rcc uic; do
+    [ -x "$host_tools/$tool" ] || { say "Debian's $host_tools/$tool is missing"; exit 1; }
+done
 # Everything the program and its tests do not need is off: modules, plugins
 # and the classes of Core, Gui and Widgets that neither uses. What stays is
 # what the window, its message boxes, the Windows platform and style plugins
@@ -133,9 +136,6 @@ exec 8>&-
 src=$(find "$source_folder" -maxdepth 1 -type d -name 'qtbase-opensource-src-*' | head -n1)
 SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$src/debian/changelog" -S Timestamp)
 export SOURCE_DATE_EPOCH
-for tool in qmake moc rcc uic; do
-    [ -x "$host_tools/$tool" ] || { say "Debian's $host_tools/$tool is missing"; exit 1; }
-done
 
 # Qt 5's configure takes the compilers by their plain names: the posix ones.
 tools=$work/tools
@@ -147,9 +147,11 @@ export PATH=$tools:$PATH
 
 say "configuring"
 mkdir -p "$work/build"
+# The target; the zip's licences quote it with the options.
+target=(-xplatform win32-g++ -device-option "CROSS_COMPILE=$arch-w64-mingw32-")
 # MAKEFLAGS: configure builds a qmake of its own with a plain make.
-(cd "$work/build" && MAKEFLAGS=-j2 "$src/configure" -xplatform win32-g++ -device-option "CROSS_COMPILE=$arch-w64-mingw32-" \
-    -prefix "$kit" "${options[@]//@SRC@/$src}") > "$work/configure.log" 2>&1 \
+(cd "$work/build" && MAKEFLAGS=-j2 "$src/configure" "${target[@]}" -prefix "$kit" "${options[@]//@SRC@/$src}") \
+    > "$work/configure.log" 2>&1 \
     || { tail -n 40 "$work/configure.log" >&2; exit 1; }
 
 say "compiling (progress every 100 files; full log in $work/build.log)"
@@ -176,7 +178,7 @@ echo "qtbase-opensource-src $source_version" > "$licences/Qt-source-version.txt"
 {
     compiler=g++-mingw-w64-${arch//_/-}-posix
     echo "The Qt DLLs were built from that source with Debian's $compiler $(dpkg-query -W -f='${Version}' "$compiler"):"
-    echo "  configure -xplatform win32-g++ -device-option CROSS_COMPILE=$arch-w64-mingw32- ${options[*]//@SRC@/<source folder>}"
+    echo "  configure ${target[*]} ${options[*]//@SRC@/<source folder>}"
     echo "  make; make install"
     echo "moc, rcc and uic were Debian's own (qtbase5-dev-tools $source_version): src/src.pro was"
     echo "told not to build them again. No source of the libraries was changed."
